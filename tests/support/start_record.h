@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rivelo::test {
+
+// What a fixture program saw when it started (see fixtures/start_record).
+struct StartRecord {
+    std::uint32_t pid = 0;
+    std::uint64_t started = 0;  // system time of the start, in 100 ns units
+    std::wstring command_line;
+    std::wstring working_directory;
+    std::optional<std::wstring> kvr_root;
+    std::optional<std::wstring> path;
+};
+
+// Every record that copies of a fixture at this path wrote, oldest first.
+std::vector<StartRecord> read_start_records(const std::wstring& program_path);
+
+}  // namespace rivelo::test
