@@ -55,9 +55,19 @@ std::vector<StartRecord> read_start_records(const std::wstring& program_path) {
         const std::wstring name = entry.path().filename().wstring();
         if (name.rfind(prefix, 0) != 0 || entry.path().extension() != L".record") continue;
         records.push_back(parse(read_utf16_file(entry.path())));
+        records.back().file = entry.path().wstring();
     }
     std::sort(records.begin(), records.end(),
               [](const StartRecord& a, const StartRecord& b) { return a.started < b.started; });
+    return records;
+}
+
+std::vector<StartRecord> take_start_records(const std::wstring& program_path) {
+    std::vector<StartRecord> records = read_start_records(program_path);
+    for (const StartRecord& record : records) {
+        std::error_code ignored;
+        fs::remove(record.file, ignored);
+    }
     return records;
 }
 

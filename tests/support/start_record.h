@@ -15,9 +15,13 @@ struct StartRecord {
     std::wstring working_directory;
     std::optional<std::wstring> kvr_root;
     std::optional<std::wstring> path;
+    std::wstring file;  // where the record lies
 };
 
 // Every record that copies of a fixture at this path wrote, oldest first.
 std::vector<StartRecord> read_start_records(const std::wstring& program_path);
+
+// The same, and removes the records, so that the next call sees only newer ones.
+std::vector<StartRecord> take_start_records(const std::wstring& program_path);
 
 }  // namespace rivelo::test
