@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
-# The main job: builds rivelo_svc.exe, makes a Wine prefix, lays out a sample
-# root folder and runs the program there, saying what it does as it goes.
+# The main job: builds rivelo_svc.exe and the stand-in servers, makes a Wine
+# prefix, lays out a sample root folder, registers the service, and takes it
+# through its whole life: start, pause, continue, stop. Says what it does as
+# it goes and cleans up after itself.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RIVELO_BUILD_DIR:-$root/build}"
 . "$root/scripts/wine-env.sh"
 
+service=Rivelo
+wait_seconds=30
+
 step() { printf '\n==> %s\n' "$*"; }
+controller() { wine "$build/bin/service_controller.exe" "$service" "$@"; }
+# The sample root's server processes, with their command lines (a Wine
+# process's Linux command line is its Windows one).
+servers() {
+  ps -eo pid=,args= | grep -E '^ *[0-9]+ C:\\rivelo\\.*(httpd|php-cgi|mysqld)\.exe' | sed 's/^/    /' || true
+}
 
 step "Installing what is missing and building"
 bash "$root/scripts/install-deps.sh"
@@ -16,6 +27,7 @@ cmake --build "$build"
 work="$(mktemp -d /tmp/rivelo-run.XXXXXX)"
 export WINEPREFIX="$work/prefix"
 cleanup() {
+  wine sc delete "$service" >/dev/null 2>&1 || true
   end_prefix
   rm -rf "$work"
 }
@@ -23,31 +35,68 @@ trap cleanup EXIT
 
 step "Making a Wine prefix in $WINEPREFIX"
 bash "$root/scripts/wine-template.sh" "$WINEPREFIX"
-wineserver -p  # keep the prefix's server alive between the commands below
+wineserver -p  # keeps the service manager and the service alive between commands
 
 sample="$WINEPREFIX/drive_c/rivelo"
-step "Laying out a sample root folder at C:\\rivelo"
-mkdir -p "$sample/apache/bin" "$sample/apache/logs" "$sample/mysql/bin" "$sample/php/lib/imagick"
-cp "$build/bin/rivelo_svc.exe" "$sample/rivelo_svc.exe"
-(cd "$sample" && find . -type d | sort | sed 's/^/    /')
+step "Laying out a sample root folder at C:\\rivelo, with stand-in servers"
+mkdir -p "$sample/apache/bin" "$sample/apache/logs" "$sample/mysql/bin" "$sample/mysql/data" \
+         "$sample/php/lib/imagick"
+cp "$build/bin/rivelo_svc.exe" "$sample/"
+cp "$build/bin/httpd.exe" "$sample/apache/bin/"
+cp "$build/bin/php-cgi.exe" "$sample/php/"
+cp "$build/bin/mysqld.exe" "$build/bin/mysqladmin.exe" "$sample/mysql/bin/"
+(cd "$sample" && find . -type f | sort | sed 's/^/    /')
 
-run() {
-  printf '$ rivelo_svc.exe %s\n' "$*"
-  set +e
-  wine 'C:\rivelo\rivelo_svc.exe' "$@"
-  local status=$?
-  set -e
-  printf '    exit status %d\n' "$status"
-}
+step "Run by hand without arguments: the banner on standard error"
+wine 'C:\rivelo\rivelo_svc.exe' || true
 
-step "Without arguments: the banner on standard error"
-run
+step "Run by hand with a bad option"
+set +e
+wine 'C:\rivelo\rivelo_svc.exe' start -w 'C:\nowhere'
+printf '    exit status %d\n' $?
+set -e
 
-step "A good start outside the service manager"
-run start -w 'C:\rivelo'
+step "Registering the service"
+echo '$ sc create Rivelo binPath= "C:\rivelo\rivelo_svc.exe start -w C:\rivelo" type= own'
+wine sc create "$service" binPath= 'C:\rivelo\rivelo_svc.exe start -w C:\rivelo' type= own >/dev/null
 
-step "A bad option: a folder that does not exist"
-run start -w 'C:\nowhere'
+step "Starting it"
+controller start
+controller wait RUNNING "$wait_seconds"
+controller status
+for _ in $(seq 100); do  # the servers start right after RUNNING is reported
+  [ "$(servers | wc -l)" -ge 4 ] && break
+  sleep 0.1
+done
+echo "  running servers:"
+servers
+echo "  pid file: $(tr -d '\r' < "$sample/apache/logs/httpd.pid")"
 
-step "A bad option: a --dtrs value that begins with -"
-run start --dtrs -x
+step "Pausing it: only the reported state changes, the servers keep running"
+controller pause
+controller wait PAUSED "$wait_seconds"
+controller status
+servers
+
+step "Continuing it"
+controller continue
+controller wait RUNNING "$wait_seconds"
+controller status
+
+step "Stopping it: taskkill for httpd and php-cgi, mysqladmin shutdown for the database"
+controller stop-and-wait "$wait_seconds"
+controller status
+left="$(servers)"
+if [ -n "$left" ]; then
+  echo "  servers left running:"
+  echo "$left"
+  exit 1
+fi
+echo "  no httpd.exe, php-cgi.exe or mysqld.exe left running"
+if [ -e "$sample/apache/logs/httpd.pid" ]; then
+  echo "  the pid file is still there"
+  exit 1
+fi
+echo "  the pid file is gone"
+
+step "Removing the service and the prefix"

@@ -6,6 +6,7 @@
 #include "launcher/root_dir.h"
 #include "launcher/unicode_text.h"
 #include "platform/failure.h"
+#include "service/hand_over.h"
 
 namespace rivelo::launcher {
 
@@ -30,7 +31,7 @@ int launch(const std::vector<std::wstring>& arguments) {
     OptionMap options = parse_options({arguments.begin() + 2, arguments.end()});
     std::wstring root_dir = resolve_root_dir(options);
     prepare_environment(root_dir);
-    return 0;
+    return service::hand_over(std::move(root_dir), std::move(options));
 }
 
 }  // namespace rivelo::launcher

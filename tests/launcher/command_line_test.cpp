@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
+#include "support/service_manager.h"
 
 namespace rivelo::test {
 namespace {
@@ -21,6 +22,8 @@ constexpr char kBanner123[] =
 
 class CommandLine : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { make_dispatcher_fail_fast(); }
+
     CommandLine() {
         make_folders(scratch / L"web");
         write_file(scratch / L"file.txt", "not a folder");
@@ -68,22 +71,26 @@ struct Outcome {
     std::wstring report;  // empty: nothing on standard error
 };
 
+// Good options lead to the service control manager, which is not there when
+// the program is run by hand.
 TEST_F(CommandLine, ArgumentListsGiveTheirExitStatusAndReport) {
     const std::wstring missing = L"{dir}\\missing";
+    const std::wstring kNoServiceManager = L"Use service control manager to start service";
     const Outcome cases[] = {
         {"other verbs end silently", {L"stop"}, 0, L""},
         {"the verb is case-sensitive", {L"Start", L"-w", missing}, 0, L""},
         {"a verb with spaces is not the verb", {L" start", L"-w", missing}, 0, L""},
         {"an option first is no verb and is not examined", {L"-w", missing, L"start"}, 0, L""},
-        {"the verb alone uses the program folder", {L"start"}, 0, L""},
-        {"blank arguments are dropped", {L"start", L"", L"   ", L"\t", L"\x3000"}, 0, L""},
-        {"-w as the last argument has no effect", {L"start", L"-w"}, 0, L""},
-        {"--dtrs as the last argument has no effect", {L"start", L"--dtrs"}, 0, L""},
-        {"a blank between -w and its value is dropped", {L"start", L"-w", L"", L"{dir}\\web"}, 0, L""},
-        {"options in any order", {L"start", L"--dtrs", L"7", L"-w", L"{dir}\\web"}, 0, L""},
-        {"a relative -w value", {L"start", L"-w", L"web"}, 0, L""},
-        {"unknown arguments are skipped", {L"start", L"foo", L"bar", L"-W", missing, L"-w=" + missing}, 0, L""},
-        {"a --dtrs value may begin with a space then -", {L"start", L"--dtrs", L" -x"}, 0, L""},
+        {"the verb alone uses the program folder", {L"start"}, 101, kNoServiceManager},
+        {"blank arguments are dropped", {L"start", L"", L"   ", L"\t", L"\x3000"}, 101, kNoServiceManager},
+        {"-w as the last argument has no effect", {L"start", L"-w"}, 101, kNoServiceManager},
+        {"--dtrs as the last argument has no effect", {L"start", L"--dtrs"}, 101, kNoServiceManager},
+        {"a blank between -w and its value is dropped", {L"start", L"-w", L"", L"{dir}\\web"}, 101, kNoServiceManager},
+        {"options in any order", {L"start", L"--dtrs", L"7", L"-w", L"{dir}\\web"}, 101, kNoServiceManager},
+        {"a relative -w value", {L"start", L"-w", L"web"}, 101, kNoServiceManager},
+        {"unknown arguments are skipped", {L"start", L"foo", L"bar", L"-W", missing, L"-w=" + missing}, 101, kNoServiceManager},
+        {"a --dtrs value may begin with a space then -", {L"start", L"--dtrs", L" -x"}, 101, kNoServiceManager},
+        {"the same map whichever order", {L"start", L"-w", L"{dir}\\web", L"--dtrs", L"7"}, 101, kNoServiceManager},
         {"a missing folder", {L"start", L"-w", missing}, 101,
          L"Specified working directory '{dir}\\missing' does not exist"},
         {"a missing drive", {L"start", L"-w", L"Q:\\web"}, 101,

@@ -54,14 +54,12 @@ protected:
 
     // What a child started now sees.
     StartRecord child_view() const {
-        for (const StartRecord& old : read_start_records(recorder)) {
-            DeleteFileW((recorder + L"." + std::to_wstring(old.pid) + L".record").c_str());
-        }
+        take_start_records(recorder);
         ProgramOptions options;
         options.command_line = L"\"" + recorder + L"\"";
         const ProgramRun run = run_program(recorder, options);
         EXPECT_EQ(run.exit_code, 0u);
-        const auto records = read_start_records(recorder);
+        const auto records = take_start_records(recorder);
         EXPECT_EQ(records.size(), 1u);
         return records.empty() ? StartRecord{} : records.front();
     }

@@ -22,7 +22,15 @@
 #include "platform/service_control.h"
 #include "platform/system_error.h"
 #include "service/service_host.h"
+#include "launcher/process_environment.h"
+#include "platform/environment.h"
+#include "platform/filesystem.h"
+#include "service/command_handler.h"
+#include "service/run_state.h"
+#include "service/worker_pool.h"
 #include "support/patience.h"
+#include "support/sample_root.h"
+#include "support/service_manager.h"
 
 namespace rivelo::service {
 
@@ -340,10 +348,11 @@ public:
         if (run_.valid()) await(run_, "run to return");
     }
 
-    void start() {
-        run_ = std::async(std::launch::async, [this] {
-            std::optional<std::wstring> result =
-                host.run(std::make_unique<RecordingHandler>(journal));
+    // Runs the host with the recording handler, or with the one given.
+    void start(std::unique_ptr<ServiceHandler> handler = nullptr) {
+        if (!handler) handler = std::make_unique<RecordingHandler>(journal);
+        run_ = std::async(std::launch::async, [this, handler = std::move(handler)]() mutable {
+            std::optional<std::wstring> result = host.run(std::move(handler));
             reports_when_run_returned_ = fake.reports();
             return result;
         });
@@ -612,6 +621,7 @@ TEST(RunOutsideTheServiceManager, FailsWithTheTextReportsNothingAndKeepsTheHandl
 }
 
 TEST(RunOutsideTheServiceManager, TheRealDispatcherRefusesAndRunFailsWithTheText) {
+    test::make_dispatcher_fail_fast();
     Journal journal;
     ServiceHost host;
     EXPECT_EQ(host.run(std::make_unique<RecordingHandler>(journal)),
@@ -689,6 +699,49 @@ TEST(StateCodes, ACodeOutsideOneToSevenIsAnUnexpectedState) {
             EXPECT_EQ(failure.message(), L"unexpected state");
         }
     }
+}
+
+}  // namespace
+}  // namespace rivelo::service
+
+namespace rivelo::service {
+namespace {
+
+// The system's own handler behind the host, with the stand-in servers: the
+// shutdown control (which Wine's service manager never sends) drives every
+// server down exactly as a stop does.
+TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
+    test::SampleRoot root;
+    const std::optional<std::wstring> saved_path = platform::get_environment_variable(L"PATH");
+    launcher::prepare_environment(root.path());  // the servers start in the root
+
+    WorkerPool pool = WorkerPool::create();
+    pool.set_thread_range(2, 3);
+    HostScene scene;
+    scene.start(std::make_unique<CommandHandler>(root.path(), RunState::create(State::Stopped),
+                                                 std::move(pool), launcher::OptionMap{}));
+    scene.fake.wait_for_report(State::Running);
+    const auto httpd = root.wait_for_records(root.httpd(), 1, kPatience);
+    const auto php = root.wait_for_records(root.php_cgi(), 2, kPatience);
+    const auto mysqld = root.wait_for_records(root.mysqld(), 1, kPatience);
+    ASSERT_EQ(httpd.size() + php.size() + mysqld.size(), 4u);
+    std::vector<platform::UniqueHandle> servers;
+    for (const auto* records : {&httpd, &php, &mysqld}) {
+        for (const auto& record : *records) servers.push_back(test::open_process(record.pid));
+    }
+
+    EXPECT_EQ(scene.control(kShutdown), 0u);
+    EXPECT_EQ(states_of(scene.fake.reports()).back(), State::Stopped);
+    for (const auto& server : servers) {
+        EXPECT_TRUE(test::wait_for_process(server.get(), 0ms).has_value()) << "a server still runs";
+    }
+    EXPECT_EQ(test::wait_for_process(servers.back().get(), 0ms), std::optional<std::uint32_t>(0))
+        << "the database shut down by itself";
+    EXPECT_FALSE(test::file_exists(root.pid_file()));
+    EXPECT_EQ(scene.end_run(), std::nullopt);
+
+    (void)platform::set_current_directory(L"C:\\");
+    platform::set_environment_variable(L"PATH", saved_path.value_or(L""));
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/unique_handle.h"
+
+namespace rivelo::test {
+
+// Win32 service states, as the service control manager reports them.
+enum class ScmState : std::uint32_t {
+    Stopped = 1,
+    StartPending = 2,
+    StopPending = 3,
+    Running = 4,
+    ContinuePending = 5,
+    PausePending = 6,
+    Paused = 7,
+};
+
+const char* state_name(std::uint32_t state);
+
+struct ServiceStatusSnapshot {
+    std::uint32_t state = 0;
+    std::uint32_t process_id = 0;
+    std::uint32_t win32_exit_code = 0;
+};
+
+// One service of the local service control manager, deleted when the object
+// goes (after it has been stopped, or its process has ended).
+class ManagedService {
+public:
+    // Registers an own-process service on demand start with this command line.
+    ManagedService(const std::wstring& name, const std::wstring& command_line);
+    ~ManagedService();
+    ManagedService(ManagedService&&) noexcept = default;
+    ManagedService& operator=(ManagedService&&) = delete;
+
+    // Opens an existing service.
+    static std::optional<ManagedService> open(const std::wstring& name);
+
+    [[nodiscard]] const std::wstring& name() const { return name_; }
+    [[nodiscard]] bool start();
+    // Sends a control code (ControlService); false when it was refused.
+    [[nodiscard]] bool control(std::uint32_t code);
+    // Sends the stop control. True also when the service process ended
+    // before the manager could pass the answer on (Wine then reports a
+    // broken pipe): whether it stopped shows in its state.
+    [[nodiscard]] bool stop();
+    [[nodiscard]] ServiceStatusSnapshot query() const;
+    // Polls until the state is reached; false on time-out.
+    [[nodiscard]] bool wait_for(ScmState state, std::chrono::milliseconds timeout) const;
+    void remove();
+
+private:
+    struct CloseServiceHandle {
+        void operator()(void* handle) const noexcept;
+    };
+    using ServiceHandle = std::unique_ptr<void, CloseServiceHandle>;
+
+    ManagedService(std::wstring name, ServiceHandle manager, ServiceHandle service, bool owned);
+
+    std::wstring name_;
+    ServiceHandle manager_;
+    ServiceHandle service_;
+    bool delete_on_destruction_ = false;
+};
+
+// Starts and stops a throwaway service. Wine's service dispatcher, called
+// outside the service control manager, tries the control pipe of the service
+// started last and waits 10 s when that service still runs (in a new prefix,
+// one of Wine's own); once the last one started has ended it fails at once.
+// Tests that run rivelo_svc.exe by hand call this first.
+void make_dispatcher_fail_fast();
+
+// A handle to a running process, for waiting on it and reading its exit code.
+platform::UniqueHandle open_process(std::uint32_t pid);
+
+// Waits for the process to end; its exit code, or nothing on time-out.
+std::optional<std::uint32_t> wait_for_process(void* process, std::chrono::milliseconds timeout);
+
+}  // namespace rivelo::test
