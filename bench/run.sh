@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs the service benchmark under Wine's service control manager and prints
+# its figures; the JSON copy goes to build/bench-results.json.
+#   bench/run.sh [--runs N] [--idle-seconds S]
+#   bench/run.sh --soak N      (the long soak: N start and stop cycles)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${RIVELO_BUILD_DIR:-$root/build}"
+. "$root/scripts/wine-env.sh"
+
+bash "$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$build" >/dev/null
+
+work="$(mktemp -d /tmp/rivelo-bench.XXXXXX)"
+export WINEPREFIX="$work/prefix"
+trap 'end_prefix; rm -rf "$work"' EXIT
+bash "$root/scripts/wine-template.sh" "$WINEPREFIX"
+wineserver -p
+
+if [ "${1:-}" = "--soak" ]; then
+  RIVELO_SOAK_CYCLES="${2:?--soak takes a number of cycles}" \
+    wine "$build/bin/soak_tests.exe"
+  exit
+fi
+wine "$build/bin/service_bench.exe" --json 'C:\bench-results.json' "$@"
+cp "$WINEPREFIX/drive_c/bench-results.json" "$build/bench-results.json"
+echo "figures written to $build/bench-results.json"

@@ -1,0 +1,193 @@
+// The real service under the service control manager when things go wrong:
+// a database that refuses the password, a missing stop program, a web server
+// that exits at once, a read-only pid file, a stop during the start.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/failure.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+#include "support/run_program.h"
+#include "support/sample_root.h"
+#include "support/service_manager.h"
+
+namespace rivelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kStateTimeout = 30s;
+constexpr auto kRecordTimeout = 20s;
+constexpr std::uint32_t kCannotAcceptControl = 1061;  // ERROR_SERVICE_CANNOT_ACCEPT_CTRL
+
+std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+std::wstring next_service_name() {
+    static std::atomic<int> counter{0};
+    return L"RiveloFault" + std::to_wstring(counter++);
+}
+
+bool still_running(const platform::UniqueHandle& process) {
+    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// Starts a program and leaves it running.
+platform::UniqueHandle start_detached(const std::wstring& program, std::wstring command_line) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start program, error " << GetLastError();
+        return {};
+    }
+    const platform::UniqueHandle thread(info.hThread);
+    return platform::UniqueHandle(info.hProcess);
+}
+
+// Waits until the predicate holds; false on time-out.
+template <class Predicate>
+bool eventually(Predicate&& holds, std::chrono::milliseconds timeout = kStateTimeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class ServiceFault : public ::testing::Test {
+protected:
+    ~ServiceFault() override {
+        // Whatever a failed case left running ends with the case.
+        for (auto* process : {&stopper, &service_process}) {
+            if (still_running(*process)) TerminateProcess(process->get(), 1);
+        }
+        for (const auto& server : servers) {
+            if (still_running(server)) TerminateProcess(server.get(), 1);
+        }
+    }
+
+    void register_service() {
+        service.emplace(next_service_name(),
+                        quoted(root.service_program()) + L" start -w " + quoted(root.path()));
+    }
+
+    void start_service() {
+        register_service();
+        ASSERT_TRUE(service->start());
+        ASSERT_TRUE(service->wait_for(ScmState::Running, kStateTimeout));
+        service_process = open_process(service->query().process_id);
+        ASSERT_TRUE(service_process.valid());
+    }
+
+    // Opens the newest process of a server program once it has started.
+    platform::UniqueHandle& server(const std::wstring& program, std::size_t count = 1) {
+        const auto records = root.wait_for_records(program, count, kRecordTimeout);
+        EXPECT_GE(records.size(), count) << "server did not start";
+        servers.push_back(records.empty() ? platform::UniqueHandle() : open_process(records.back().pid));
+        return servers.back();
+    }
+
+    // Sends the stop from another process: ControlService returns only when
+    // the stop has been handled, which here may be never.
+    void request_stop() {
+        const std::wstring controller = built_program(L"service_controller.exe");
+        stopper = start_detached(controller, command_line_for(controller, {service->name(), L"stop"}));
+    }
+
+    SampleRoot root;
+    std::optional<ManagedService> service;
+    platform::UniqueHandle service_process;
+    platform::UniqueHandle stopper;
+    std::deque<platform::UniqueHandle> servers;  // keeps references valid as it grows
+};
+
+TEST_F(ServiceFault, ARefusedPasswordKeepsTheStopTryingUntilTheDatabaseExits) {
+    write_file(root / L"mysql\\refuse-password", "");
+    start_service();
+    auto& httpd = server(root.httpd());
+    auto& mysqld = server(root.mysqld());
+
+    request_stop();
+    ASSERT_TRUE(eventually([&] { return read_start_records(root.mysqladmin()).size() >= 3; }))
+        << "the shutdown request is not repeated";
+    EXPECT_TRUE(still_running(mysqld));
+    EXPECT_FALSE(still_running(httpd)) << "the web server stops on its own track";
+    EXPECT_EQ(service->query().state, static_cast<std::uint32_t>(ScmState::StopPending));
+
+    // Once the database accepts the password, it shuts down and the stop completes.
+    DeleteFileW((root / L"mysql\\refuse-password").c_str());
+    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
+    EXPECT_EQ(wait_for_process(mysqld.get(), 0ms), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout), std::optional<std::uint32_t>(0));
+}
+
+TEST_F(ServiceFault, AMissingDatabaseStopProgramEndsTheServiceAtOnceAndLeavesTheDatabaseAlone) {
+    start_service();
+    auto& mysqld = server(root.mysqld());
+    server(root.httpd());
+    ASSERT_TRUE(DeleteFileW(root.mysqladmin().c_str()));
+
+    request_stop();
+    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout),
+              std::optional<std::uint32_t>(platform::kFailFastExitStatus));
+    // A database is never killed: it may be in the middle of a write.
+    EXPECT_TRUE(still_running(mysqld));
+}
+
+TEST_F(ServiceFault, AWebServerThatExitsAtOnceIsNotStoppedAndItsPidFileStays) {
+    copy_file(built_program(L"record_start.exe"), root.httpd());
+    write_file(root.pid_file(), "4242\r\n");
+    // A PHP process that this service did not start: no taskkill may reach it.
+    copy_file(built_program(L"php-cgi.exe"), root / L"other\\php-cgi.exe");
+    auto& other_php = servers.emplace_back(start_detached(root / L"other\\php-cgi.exe", L"php-cgi.exe"));
+
+    start_service();
+    server(root.httpd());
+    server(root.mysqld());
+    ASSERT_TRUE(service->stop());
+    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
+    EXPECT_TRUE(file_exists(root.pid_file()));
+    EXPECT_TRUE(still_running(other_php));
+    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout), std::optional<std::uint32_t>(0));
+}
+
+TEST_F(ServiceFault, AReadOnlyPidFileIsRemovedAtTheStop) {
+    start_service();
+    auto& httpd = server(root.httpd());
+    server(root.mysqld());
+    ASSERT_TRUE(eventually([&] { return file_exists(root.pid_file()); }));
+    ASSERT_TRUE(SetFileAttributesW(root.pid_file().c_str(), FILE_ATTRIBUTE_READONLY));
+
+    ASSERT_TRUE(service->stop());
+    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
+    EXPECT_FALSE(file_exists(root.pid_file()));
+    EXPECT_FALSE(still_running(httpd));
+    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout), std::optional<std::uint32_t>(0));
+}
+
+TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
+    register_service();
+    ASSERT_TRUE(service->start());
+    // Stop as early as the manager lets a stop through.
+    ASSERT_TRUE(eventually(
+        [&] { return service->control(SERVICE_CONTROL_STOP) || GetLastError() != kCannotAcceptControl; }));
+    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout)) << state_name(service->query().state);
+    for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe"}) {
+        EXPECT_TRUE(eventually([&] { return count_processes(name) == 0; }, 5s))
+            << platform::to_utf8(name) << " left behind";
+    }
+}
+
+}  // namespace
+}  // namespace rivelo::test
