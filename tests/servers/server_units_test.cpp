@@ -25,11 +25,14 @@
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "servers/database_unit.h"
-#include "servers/stand_in_root.h"
 #include "servers/web_server_unit.h"
 #include "service/run_state.h"
 #include "service/worker_pool.h"
 #include "support/run_program.h"
+#include "support/sample_root.h"
+#include "support/start_record.h"
+#include "support/watched_process.h"
+#include "support/working_directory_scope.h"
 
 namespace rivelo::test {
 namespace {
@@ -37,13 +40,11 @@ namespace {
 using service::RunState;
 using service::ServiceState;
 
-constexpr wchar_t kServerOptions[] =
-    L"--disable-log-bin --skip-innodb-log-checksums --skip-binlog-gtid-simple-recovery --skip-ssl "
-    L"--skip-admin-ssl --skip-innodb-doublewrite --skip-auto-generate-certs --skip-innodb-file-per-table "
-    L"--standalone --datadir=data --console";
 constexpr wchar_t kShutdownArguments[] = L" shutdown -uroot -pkqz4w7rvtx2lem";
 constexpr wchar_t kRefusePasswordMarker[] = L"mysql\\refuse-password";
 
+// Long enough for a program to start under a busy Wine.
+constexpr std::chrono::milliseconds kStartTimeout{30000};
 // Bounds for a unit that should end: after a stop, or at once when its
 // server cannot be started.
 constexpr std::chrono::milliseconds kStopTimeout{60000};
@@ -128,7 +129,7 @@ protected:
         return tasks_.back();
     }
 
-    StandInRoot root;
+    SampleRoot root;
     WorkingDirectoryScope in_root{root.path()};
     service::RunStateRef state = RunState::create(ServiceState::Running);
 
@@ -152,9 +153,9 @@ TEST_P(ServerUnitsStop, BothServersStopWithTheirOwnMethodsAndGetTheirCommandLine
     std::future<void>& web = start(servers::run_web_server, root_dir);
     std::future<void>& database = start(servers::run_database, root_dir);
 
-    const auto httpd = wait_for_records(root / kHttpdProgram, 1);
-    const auto php = wait_for_records(root / kPhpProgram, 2);
-    const auto mysqld = wait_for_records(root / kMysqldProgram, 1);
+    const auto httpd = root.wait_for_records(root / kHttpdProgram, 1, kStartTimeout);
+    const auto php = root.wait_for_records(root / kPhpProgram, 2, kStartTimeout);
+    const auto mysqld = root.wait_for_records(root / kMysqldProgram, 1, kStartTimeout);
     ASSERT_EQ(httpd.size(), 1u);
     ASSERT_EQ(php.size(), 2u);
     ASSERT_EQ(mysqld.size(), 1u);
@@ -181,10 +182,10 @@ TEST_P(ServerUnitsStop, BothServersStopWithTheirOwnMethodsAndGetTheirCommandLine
     ASSERT_TRUE(mysqld_process.exits_within(std::chrono::milliseconds::zero()));
     EXPECT_EQ(mysqld_process.exit_code(), 0u) << "shut down on request, not ended by force";
 
-    ASSERT_EQ(std::wstring(kServerOptions).size(), 228u);
+    ASSERT_EQ(std::wstring(kDatabaseOptions).size(), 228u);
     EXPECT_EQ(httpd[0].command_line, quoted(root / kHttpdProgram));
-    EXPECT_EQ(mysqld[0].command_line, quoted(root / kMysqldProgram) + L" " + kServerOptions);
-    const auto admin = complete_records(root / kMysqladminProgram);
+    EXPECT_EQ(mysqld[0].command_line, quoted(root / kMysqldProgram) + L" " + kDatabaseOptions);
+    const auto admin = read_start_records(root / kMysqladminProgram);
     ASSERT_FALSE(admin.empty());
     for (const StartRecord& record : admin) {
         EXPECT_EQ(record.command_line, quoted(root / kMysqladminProgram) + kShutdownArguments);
@@ -205,7 +206,7 @@ TEST_F(ServerUnits, ServersThatCannotStartAreGivenUpAndNeverStopped) {
     ASSERT_TRUE(DeleteFileW((root / kMysqldProgram).c_str()));
     write_file(root / kPidFile, "1234\r\n");
     const WatchedProcess unrelated_php = start_process(root / kPhpProgram);
-    ASSERT_EQ(wait_for_records(root / kPhpProgram, 1).size(), 1u);
+    ASSERT_EQ(root.wait_for_records(root / kPhpProgram, 1, kStartTimeout).size(), 1u);
 
     std::future<void>& web = start(servers::run_web_server, root.path());
     std::future<void>& database = start(servers::run_database, root.path());
@@ -215,15 +216,15 @@ TEST_F(ServerUnits, ServersThatCannotStartAreGivenUpAndNeverStopped) {
 
     EXPECT_TRUE(unrelated_php.running()) << "no taskkill ran";
     EXPECT_TRUE(file_exists(root / kPidFile));
-    EXPECT_TRUE(complete_records(root / kMysqladminProgram).empty());
+    EXPECT_TRUE(read_start_records(root / kMysqladminProgram).empty());
 }
 
 TEST_F(ServerUnits, ServersThatExitedBeforeTheStopAreNotStopped) {
     std::future<void>& web = start(servers::run_web_server, root.path());
     std::future<void>& database = start(servers::run_database, root.path());
-    const auto httpd = wait_for_records(root / kHttpdProgram, 1);
-    const auto php = wait_for_records(root / kPhpProgram, 2);
-    const auto mysqld = wait_for_records(root / kMysqldProgram, 1);
+    const auto httpd = root.wait_for_records(root / kHttpdProgram, 1, kStartTimeout);
+    const auto php = root.wait_for_records(root / kPhpProgram, 2, kStartTimeout);
+    const auto mysqld = root.wait_for_records(root / kMysqldProgram, 1, kStartTimeout);
     ASSERT_EQ(httpd.size(), 1u);
     ASSERT_EQ(php.size(), 2u);
     ASSERT_EQ(mysqld.size(), 1u);
@@ -237,19 +238,19 @@ TEST_F(ServerUnits, ServersThatExitedBeforeTheStopAreNotStopped) {
     EXPECT_TRUE(ends_within(database, kStopTimeout));
     for (const WatchedProcess& process : php_processes) EXPECT_TRUE(process.running()) << "no taskkill ran";
     EXPECT_TRUE(file_exists(root / kPidFile));
-    EXPECT_TRUE(complete_records(root / kMysqladminProgram).empty());
+    EXPECT_TRUE(read_start_records(root / kMysqladminProgram).empty());
 }
 
 TEST_F(ServerUnits, ARefusedPasswordRepeatsTheShutdownForAsLongAsTheServerRuns) {
     write_file(root / kRefusePasswordMarker, "");
     std::future<void>& database = start(servers::run_database, root.path());
-    const auto mysqld = wait_for_records(root / kMysqldProgram, 1);
+    const auto mysqld = root.wait_for_records(root / kMysqldProgram, 1, kStartTimeout);
     ASSERT_EQ(mysqld.size(), 1u);
     const WatchedProcess server(mysqld[0].pid);
 
     state->write(ServiceState::StopPending);
 
-    EXPECT_GE(wait_for_records(root / kMysqladminProgram, kRefusedRequests, kStopTimeout).size(),
+    EXPECT_GE(root.wait_for_records(root / kMysqladminProgram, kRefusedRequests, kStopTimeout).size(),
               kRefusedRequests);
     EXPECT_FALSE(ends_within(database, std::chrono::milliseconds::zero()));
     EXPECT_TRUE(server.running()) << "never ended by force";
@@ -273,7 +274,7 @@ TEST_F(ServerUnits, AMissingAdministrationClientEndsTheProcessAtOnceAndLeavesThe
         "rivelo_svc: cannot start '" + platform::to_utf8(root / kMysqladminProgram) + "'";
     EXPECT_NE(run.output.find(report), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("(os error 2)"), std::string::npos) << run.output;
-    const auto mysqld = complete_records(root / kMysqldProgram);
+    const auto mysqld = read_start_records(root / kMysqldProgram);
     ASSERT_EQ(mysqld.size(), 1u);
     EXPECT_TRUE(WatchedProcess(mysqld[0].pid).running()) << "the database server was left alone";
 }
@@ -291,7 +292,7 @@ TEST(DatabaseUnitChild, DISABLED_RunsUntilTheStop) {
     pool.submit([context = servers::UnitContext{*root_dir, state}]() mutable {
         servers::run_database(std::move(context));
     });
-    wait_for_records(*root_dir + L"\\" + kMysqldProgram, 1);
+    SampleRoot::wait_for_records(*root_dir + L"\\" + kMysqldProgram, 1, kStartTimeout);
     state->write(ServiceState::StopPending);
     pool.join();
     ADD_FAILURE() << "the process went on after the stop";

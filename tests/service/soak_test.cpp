@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "support/sample_root.h"
 #include "support/service_manager.h"
@@ -53,9 +54,18 @@ TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
         platform::UniqueHandle process = open_process(service.query().process_id);
         ASSERT_TRUE(process.valid());
         const auto expected = static_cast<std::size_t>(cycle + 1);
-        ASSERT_EQ(root.wait_for_records(root.httpd(), expected, kStateTimeout).size(), expected);
-        ASSERT_EQ(root.wait_for_records(root.mysqld(), expected, kStateTimeout).size(), expected);
-        ASSERT_EQ(root.wait_for_records(root.php_cgi(), 2 * expected, kStateTimeout).size(), 2 * expected);
+        // What runs now, for the report of a server that did not start.
+        const auto census = [] {
+            std::string text = "running:";
+            for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe", L"rivelo_svc.exe"}) {
+                text += " " + platform::to_utf8(name) + " " + std::to_string(count_processes(name));
+            }
+            return text;
+        };
+        ASSERT_EQ(root.wait_for_records(root.httpd(), expected, kStateTimeout).size(), expected) << census();
+        ASSERT_EQ(root.wait_for_records(root.mysqld(), expected, kStateTimeout).size(), expected) << census();
+        ASSERT_EQ(root.wait_for_records(root.php_cgi(), 2 * expected, kStateTimeout).size(), 2 * expected)
+            << census();
 
         CycleFigures now;
         GetProcessHandleCount(process.get(), &now.handles);

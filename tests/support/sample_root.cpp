@@ -6,9 +6,37 @@
 #include <thread>
 
 #include "platform/unique_handle.h"
+#include "support/patience.h"
 #include "support/run_program.h"
 
 namespace rivelo::test {
+
+namespace {
+
+constexpr std::chrono::milliseconds kRecordPollInterval{20};
+
+// Each stand-in: the built program's file name, and where it lies in a root.
+const wchar_t* const kStandIns[][2] = {
+    {L"httpd.exe", kHttpdProgram},
+    {L"php-cgi.exe", kPhpProgram},
+    {L"mysqld.exe", kMysqldProgram},
+    {L"mysqladmin.exe", kMysqladminProgram},
+};
+
+std::wstring image_path(HANDLE process) {
+    std::wstring buffer(32768, L'\0');
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
+    buffer.resize(size);
+    return buffer;
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
 
 const wchar_t kDatabaseOptions[] =
     L"--disable-log-bin --skip-innodb-log-checksums --skip-binlog-gtid-simple-recovery "
@@ -20,19 +48,34 @@ SampleRoot::SampleRoot() {
     make_folders(scratch_ / L"php\\lib\\imagick");
     make_folders(scratch_ / L"mysql\\data");
     copy_file(built_program(L"rivelo_svc.exe"), service_program());
-    copy_file(built_program(L"httpd.exe"), httpd());
-    copy_file(built_program(L"php-cgi.exe"), php_cgi());
-    copy_file(built_program(L"mysqld.exe"), mysqld());
-    copy_file(built_program(L"mysqladmin.exe"), mysqladmin());
+    for (const auto& [built, installed] : kStandIns) copy_file(built_program(built), *this / installed);
+}
+
+SampleRoot::~SampleRoot() { end_stand_ins(); }
+
+void SampleRoot::end_stand_ins() const {
+    for (const auto& stand_in : kStandIns) {
+        const std::wstring program = *this / stand_in[1];
+        for (const StartRecord& record : read_start_records(program)) {
+            platform::UniqueHandle process(
+                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                            record.pid));
+            // The id may have been reused by an unrelated process since.
+            if (!process || !same_path(image_path(process.get()), program)) continue;
+            if (WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) continue;
+            TerminateProcess(process.get(), 1);
+            WaitForSingleObject(process.get(), static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
+        }
+    }
 }
 
 std::vector<StartRecord> SampleRoot::wait_for_records(const std::wstring& program, std::size_t count,
-                                                      std::chrono::milliseconds timeout) const {
+                                                      std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         std::vector<StartRecord> records = read_start_records(program);
         if (records.size() >= count || std::chrono::steady_clock::now() >= deadline) return records;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(kRecordPollInterval);
     }
 }
 

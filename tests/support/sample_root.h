@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,27 +11,47 @@
 
 namespace rivelo::test {
 
+// Where the stand-in programs and the web server's pid file lie in a root
+// folder.
+inline constexpr wchar_t kHttpdProgram[] = L"apache\\bin\\httpd.exe";
+inline constexpr wchar_t kPidFile[] = L"apache\\logs\\httpd.pid";
+inline constexpr wchar_t kPhpProgram[] = L"php\\php-cgi.exe";
+inline constexpr wchar_t kMysqldProgram[] = L"mysql\\bin\\mysqld.exe";
+inline constexpr wchar_t kMysqladminProgram[] = L"mysql\\bin\\mysqladmin.exe";
+
 // A root folder laid out as the service expects it, with the stand-in
-// servers and a copy of rivelo_svc.exe:
+// programs of tests/fixtures in place of the servers, their PHP processes and
+// the database administration client, and a copy of rivelo_svc.exe:
 //   rivelo_svc.exe, apache\bin\httpd.exe, apache\logs\, php\php-cgi.exe,
-//   php\lib\imagick\, mysql\bin\mysqld.exe, mysql\bin\mysqladmin.exe
+//   php\lib\imagick\, mysql\data\, mysql\bin\mysqld.exe,
+//   mysql\bin\mysqladmin.exe
 class SampleRoot {
 public:
     SampleRoot();
+    // Ends the stand-in processes of this root that still run.
+    ~SampleRoot();
+    SampleRoot(const SampleRoot&) = delete;
+    SampleRoot& operator=(const SampleRoot&) = delete;
 
     [[nodiscard]] const std::wstring& path() const { return scratch_.path(); }
     [[nodiscard]] std::wstring operator/(const std::wstring& relative) const { return scratch_ / relative; }
 
     [[nodiscard]] std::wstring service_program() const { return scratch_ / L"rivelo_svc.exe"; }
-    [[nodiscard]] std::wstring httpd() const { return scratch_ / L"apache\\bin\\httpd.exe"; }
-    [[nodiscard]] std::wstring php_cgi() const { return scratch_ / L"php\\php-cgi.exe"; }
-    [[nodiscard]] std::wstring mysqld() const { return scratch_ / L"mysql\\bin\\mysqld.exe"; }
-    [[nodiscard]] std::wstring mysqladmin() const { return scratch_ / L"mysql\\bin\\mysqladmin.exe"; }
-    [[nodiscard]] std::wstring pid_file() const { return scratch_ / L"apache\\logs\\httpd.pid"; }
+    [[nodiscard]] std::wstring httpd() const { return scratch_ / kHttpdProgram; }
+    [[nodiscard]] std::wstring php_cgi() const { return scratch_ / kPhpProgram; }
+    [[nodiscard]] std::wstring mysqld() const { return scratch_ / kMysqldProgram; }
+    [[nodiscard]] std::wstring mysqladmin() const { return scratch_ / kMysqladminProgram; }
+    [[nodiscard]] std::wstring pid_file() const { return scratch_ / kPidFile; }
 
-    // Waits until `program` has written at least `count` start records.
-    std::vector<StartRecord> wait_for_records(const std::wstring& program, std::size_t count,
-                                              std::chrono::milliseconds timeout) const;
+    // Ends, by their recorded ids, the stand-in processes started from this
+    // root's programs that still run.
+    void end_stand_ins() const;
+
+    // The start records of `program` once there are at least `count` of
+    // them, or what there is when the timeout has passed. Static: a child
+    // test program knows only the path of its parent's root.
+    static std::vector<StartRecord> wait_for_records(const std::wstring& program, std::size_t count,
+                                                     std::chrono::milliseconds timeout);
 
 private:
     ScratchDir scratch_;
