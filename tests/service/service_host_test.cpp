@@ -24,13 +24,13 @@
 #include "service/service_host.h"
 #include "launcher/process_environment.h"
 #include "platform/environment.h"
-#include "platform/filesystem.h"
 #include "service/command_handler.h"
 #include "service/run_state.h"
 #include "service/worker_pool.h"
 #include "support/patience.h"
 #include "support/sample_root.h"
 #include "support/service_manager.h"
+#include "support/working_directory_scope.h"
 
 namespace rivelo::service {
 
@@ -713,6 +713,7 @@ namespace {
 TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
     test::SampleRoot root;
     const std::optional<std::wstring> saved_path = platform::get_environment_variable(L"PATH");
+    const test::WorkingDirectoryScope in_root(root.path());
     launcher::prepare_environment(root.path());  // the servers start in the root
 
     WorkerPool pool = WorkerPool::create();
@@ -740,7 +741,6 @@ TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
     EXPECT_FALSE(test::file_exists(root.pid_file()));
     EXPECT_EQ(scene.end_run(), std::nullopt);
 
-    (void)platform::set_current_directory(L"C:\\");
     platform::set_environment_variable(L"PATH", saved_path.value_or(L""));
 }
 

@@ -81,6 +81,9 @@ protected:
         ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout))
             << state_name(service->query().state);
         for (const auto& server : servers) EXPECT_FALSE(still_running(server));
+        for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe"}) {
+            EXPECT_EQ(count_processes(name), 0u) << "left behind";
+        }
         EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
         if (mysqld) {
             // The database shut down by itself; it was not killed.
