@@ -68,7 +68,9 @@ TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
             << census();
 
         CycleFigures now;
-        GetProcessHandleCount(process.get(), &now.handles);
+        // Wine gives no handle count for another process (0); only a real
+        // count is compared.
+        if (!GetProcessHandleCount(process.get(), &now.handles)) now.handles = 0;
         PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;
         GetProcessMemoryInfo(process.get(), &counters, sizeof counters);
@@ -92,7 +94,11 @@ TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
         first_memory.push_back(figures[i].working_set_kib);
         last_memory.push_back(figures[figures.size() - 1 - i].working_set_kib);
     }
-    EXPECT_LE(median(last_handles), median(first_handles) + 2) << "handle count grows";
+    if (median(first_handles) > 0) {
+        EXPECT_LE(median(last_handles), median(first_handles) + 2) << "handle count grows";
+    } else {
+        std::printf("soak: this system reports no handle count for another process\n");
+    }
     EXPECT_LE(median(last_memory), median(first_memory) * 1.10 + 256) << "memory grows";
     std::printf("soak: %d cycles; handles first %.0f last %.0f; working set first %.0f KiB last %.0f KiB\n",
                 total, median(first_handles), median(last_handles), median(first_memory), median(last_memory));
