@@ -15,25 +15,39 @@ constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(2
 // FILE_DISPOSITION_FLAG_DELETE | _POSIX_SEMANTICS | _IGNORE_READONLY_ATTRIBUTE
 constexpr DWORD kDeleteIgnoringReadOnly = 0x13;
 
-bool mark_deleted_posix(HANDLE file) {
+std::error_code mark_deleted_posix(HANDLE file) {
     struct {
         DWORD Flags;
     } info{kDeleteIgnoringReadOnly};
-    return SetFileInformationByHandle(file, kFileDispositionInfoEx, &info, sizeof info) != 0;
+    if (!SetFileInformationByHandle(file, kFileDispositionInfoEx, &info, sizeof info)) {
+        return last_error();
+    }
+    return {};
 }
 
-// Where FileDispositionInfoEx is not implemented (before Windows 10 1709, and
-// on Wine): clear the read-only bit on the same handle, then mark it deleted.
-bool mark_deleted_classic(HANDLE file) {
+std::error_code mark_deleted_classic(HANDLE file) {
     FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        return last_error();
+    }
     basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    if (!SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) {
+        return last_error();
+    }
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
-           0;
+    if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) {
+        return last_error();
+    }
+    return {};
+}
+
+bool lacks_information_class(std::error_code error) {
+    for (const DWORD code : {ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION}) {
+        if (error == win32_error(code)) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -94,9 +108,17 @@ std::error_code delete_file(const std::wstring& path) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return refused;
-    if (mark_deleted_posix(file.get())) return {};
-    if (GetLastError() == ERROR_INVALID_PARAMETER && mark_deleted_classic(file.get())) return {};
-    return refused;
+    const std::error_code marked = mark_read_only_deleted({
+        .ignoring_read_only = [&file] { return mark_deleted_posix(file.get()); },
+        .clearing_read_only = [&file] { return mark_deleted_classic(file.get()); },
+    });
+    return marked ? refused : std::error_code{};
+}
+
+std::error_code mark_read_only_deleted(const ReadOnlyDeletion& ways) {
+    const std::error_code error = ways.ignoring_read_only();
+    if (!lacks_information_class(error)) return error;
+    return ways.clearing_read_only();
 }
 
 }  // namespace rivelo::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -21,6 +22,21 @@ Result<std::wstring> full_path(const std::wstring& path);
 
 // True when the file exists and its attributes can be read.
 bool can_read_attributes(const std::wstring& path);
+
+// The two ways to mark a file that is open for deletion as deleted although it
+// is read-only; each gives the error of its platform call.
+struct ReadOnlyDeletion {
+    // FileDispositionInfoEx with POSIX semantics, ignoring the read-only bit.
+    std::function<std::error_code()> ignoring_read_only;
+    // Clears the read-only bit, then FileDispositionInfo.
+    std::function<std::error_code()> clearing_read_only;
+};
+
+// Tries the first way; where the file system does not implement its
+// information class (ERROR_INVALID_PARAMETER from older Windows and Wine,
+// ERROR_NOT_SUPPORTED or ERROR_INVALID_FUNCTION from network redirectors),
+// the second. Gives the error of the last way tried.
+std::error_code mark_read_only_deleted(const ReadOnlyDeletion& ways);
 
 // Deletes a file, also one marked read-only. When the plain delete is refused
 // with access denied, the file is opened for deletion without following a
