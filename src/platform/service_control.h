@@ -30,16 +30,18 @@ using ControlHandler = unsigned long(RIVELO_WINAPI*)(unsigned long control,
 // SERVICE_WIN32_OWN_PROCESS
 inline constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
 
-// SERVICE_ACCEPT_STOP, SERVICE_ACCEPT_PAUSE_CONTINUE, SERVICE_ACCEPT_SHUTDOWN
+// SERVICE_ACCEPT_STOP, _PAUSE_CONTINUE, _SHUTDOWN, _PRESHUTDOWN
 inline constexpr std::uint32_t kServiceAcceptStop = 1;
 inline constexpr std::uint32_t kServiceAcceptPauseContinue = 2;
 inline constexpr std::uint32_t kServiceAcceptShutdown = 4;
+inline constexpr std::uint32_t kServiceAcceptPreshutdown = 0x100;
 
-// SERVICE_CONTROL_STOP, _PAUSE, _CONTINUE, _SHUTDOWN
+// SERVICE_CONTROL_STOP, _PAUSE, _CONTINUE, _SHUTDOWN, _PRESHUTDOWN
 inline constexpr std::uint32_t kServiceControlStop = 1;
 inline constexpr std::uint32_t kServiceControlPause = 2;
 inline constexpr std::uint32_t kServiceControlContinue = 3;
 inline constexpr std::uint32_t kServiceControlShutdown = 5;
+inline constexpr std::uint32_t kServiceControlPreshutdown = 0x0F;
 
 // The SERVICE_* state codes.
 inline constexpr std::uint32_t kServiceStopped = 1;

@@ -25,9 +25,12 @@ constexpr std::array<std::uint32_t, 7> kStateCodes = {
     platform::kServiceStopPending,      // StopPending 6
 };
 
-constexpr std::uint32_t kAcceptedControls = platform::kServiceAcceptStop |
-                                            platform::kServiceAcceptPauseContinue |
-                                            platform::kServiceAcceptShutdown;
+// Preshutdown too: at system shutdown Windows waits for a service that
+// accepts it (up to its preshutdown time-out) instead of ending it after a
+// few seconds, so the database gets the time its orderly shutdown needs.
+constexpr std::uint32_t kAcceptedControls =
+    platform::kServiceAcceptStop | platform::kServiceAcceptPauseContinue |
+    platform::kServiceAcceptShutdown | platform::kServiceAcceptPreshutdown;
 
 // The host whose service main function the dispatcher runs (the platform
 // gives that function no context), and how many service main functions are
@@ -40,8 +43,11 @@ struct CurrentHost {
 };
 
 Guarded<CurrentHost>& current_host() {
-    static Guarded<CurrentHost> slot{CurrentHost{}};
-    return slot;
+    // Never destroyed: leaving the slot wakes `run` and only then returns, so
+    // the main thread may already be past `wmain` and running the static
+    // destructors while the service thread is still inside that write.
+    static auto* const slot = new Guarded<CurrentHost>(CurrentHost{});
+    return *slot;
 }
 
 ServiceHost& enter_current_host() {
@@ -81,11 +87,13 @@ ServiceHost::ServiceHost(platform::ServiceControl& control)
     : control_(control),
       handler_(nullptr),
       handle_(nullptr),
-      status_(initial_status()),
+      status_(ReportedStatus{.record = initial_status()}),
       accepted_controls_(kAcceptedControls) {}
 
 std::optional<std::wstring> ServiceHost::run(std::unique_ptr<ServiceHandler> handler) {
-    status_.write([this](ServiceStatus& status) { status.controls_accepted = accepted_controls_; });
+    status_.write([this](ReportedStatus& status) {
+        status.record.controls_accepted = accepted_controls_;
+    });
 
     const bool stored = handler_.write([&handler](std::unique_ptr<ServiceHandler>& slot) {
         if (slot) return false;
@@ -107,14 +115,16 @@ std::optional<std::wstring> ServiceHost::run(std::unique_ptr<ServiceHandler> han
 }
 
 ServiceState ServiceHost::current_state() const {
-    return status_.read(
-        [](const ServiceStatus& status) { return service_state_from_code(status.current_state); });
+    return status_.read([](const ReportedStatus& status) {
+        return service_state_from_code(status.record.current_state);
+    });
 }
 
 void ServiceHost::report_state(ServiceState state) {
-    const ServiceStatus record = status_.write([state](ServiceStatus& status) {
-        status.current_state = win32_state_code(state);
-        return status;
+    const ServiceStatus record = status_.write([state](ReportedStatus& status) {
+        status.record.current_state = win32_state_code(state);
+        if (state == ServiceState::StopPending) status.stop_begun = true;
+        return status.record;
     });
     // A report that the platform refuses is lost; the record keeps the state.
     control_.set_status(status_handle(), record);
@@ -153,9 +163,9 @@ void ServiceHost::start_service() {
     // Controls may arrive from here on, before the handle is stored.
     const ServiceStatusHandle handle = control_.register_handler(&ServiceHost::control_entry, this);
     handle_.write([handle](ServiceStatusHandle& stored) { stored = handle; });
-    report_state(ServiceState::StartPending);
+    report_unless_stopping(ServiceState::StartPending);
     deliver(ServiceCommand{.kind = Kind::Start});
-    report_running_unless_stopping();
+    report_unless_stopping(ServiceState::Running);
 }
 
 void ServiceHost::handle_control(std::uint32_t control, std::uint32_t event_type,
@@ -163,6 +173,7 @@ void ServiceHost::handle_control(std::uint32_t control, std::uint32_t event_type
     switch (control) {
         case platform::kServiceControlStop:
         case platform::kServiceControlShutdown:
+        case platform::kServiceControlPreshutdown:
             run_transition(ServiceState::StopPending, Kind::Stop, ServiceState::Stopped);
             return;
         case platform::kServiceControlPause:
@@ -192,15 +203,15 @@ void ServiceHost::run_transition(ServiceState pending, Kind command, ServiceStat
     report_state(done);
 }
 
-void ServiceHost::report_running_unless_stopping() {
-    // Tested and reported under the status lock: a stop that came during the
-    // start has already reported StopPending (or Stopped), and a Running sent
-    // after it would tell the manager the service runs again. Lock order
-    // stays status, then handle.
-    status_.write([this](ServiceStatus& status) {
-        if (status.current_state != win32_state_code(ServiceState::StartPending)) return;
-        status.current_state = win32_state_code(ServiceState::Running);
-        control_.set_status(status_handle(), status);  // refused: lost, as in report_state
+void ServiceHost::report_unless_stopping(ServiceState state) {
+    // Tested and reported under the status lock: a stop may come at any time
+    // during the start, even before its first report, and a start-side state
+    // sent after StopPending (or Stopped) would tell the manager the service
+    // runs again. Lock order stays status, then handle.
+    status_.write([this, state](ReportedStatus& status) {
+        if (status.stop_begun) return;
+        status.record.current_state = win32_state_code(state);
+        control_.set_status(status_handle(), status.record);  // refused: lost, as in report_state
     });
 }
 

@@ -72,15 +72,22 @@ public:
                                                      void* context) noexcept;
 
 private:
+    // The status record as last reported, and whether a stop has begun: from
+    // then on the start may report nothing more.
+    struct ReportedStatus {
+        platform::ServiceStatus record;
+        bool stop_begun = false;
+    };
+
     void start_service();
     void handle_control(std::uint32_t control, std::uint32_t event_type, void* event_data);
     void run_transition(ServiceState pending, ServiceCommand::Kind command, ServiceState done);
-    void report_running_unless_stopping();
+    void report_unless_stopping(ServiceState state);
 
     platform::ServiceControl& control_;
     Guarded<std::unique_ptr<ServiceHandler>> handler_;
     Guarded<platform::ServiceStatusHandle> handle_;
-    Guarded<platform::ServiceStatus> status_;
+    Guarded<ReportedStatus> status_;
     const std::uint32_t accepted_controls_;
 };
 

@@ -179,10 +179,27 @@ TEST_F(ServiceFault, AReadOnlyPidFileIsRemovedAtTheStop) {
 TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
     register_service();
     ASSERT_TRUE(service->start());
+    ASSERT_TRUE(eventually([&] { return service->query().process_id != 0; }));
+    service_process = open_process(service->query().process_id);
+    ASSERT_TRUE(service_process.valid());
     // Stop as early as the manager lets a stop through.
     ASSERT_TRUE(eventually(
         [&] { return service->control(SERVICE_CONTROL_STOP) || GetLastError() != kCannotAcceptControl; }));
-    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout)) << state_name(service->query().state);
+
+    // Every state from the stop on, until the service process has ended: once
+    // the stop has begun, RUNNING must never be reported again.
+    std::vector<std::uint32_t> states;
+    ASSERT_TRUE(eventually([&] {
+        const std::uint32_t state = service->query().state;
+        if (states.empty() || states.back() != state) states.push_back(state);
+        return !still_running(service_process);
+    }));
+    states.push_back(service->query().state);  // what a late report would have left
+    for (const std::uint32_t state : states) {
+        EXPECT_NE(state, static_cast<std::uint32_t>(ScmState::Running)) << "RUNNING after the stop";
+    }
+    EXPECT_EQ(states.back(), static_cast<std::uint32_t>(ScmState::Stopped));
+    EXPECT_EQ(wait_for_process(service_process.get(), 0ms), std::optional<std::uint32_t>(0));
     for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe"}) {
         EXPECT_TRUE(eventually([&] { return count_processes(name) == 0; }, 5s))
             << platform::to_utf8(name) << " left behind";

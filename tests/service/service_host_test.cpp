@@ -29,6 +29,7 @@
 #include "service/worker_pool.h"
 #include "support/patience.h"
 #include "support/sample_root.h"
+#include "support/scratch_dir.h"
 #include "support/service_manager.h"
 #include "support/working_directory_scope.h"
 
@@ -198,25 +199,9 @@ public:
     // Set up before run.
     void play_started_by_hand() { started_by_manager_ = false; }
     void hand_out_handle(ServiceStatusHandle handle) { handle_ = handle; }
-
-    // The first report of this state keeps its caller inside set_status (the
-    // manager has the report; the call has not returned) until released.
-    void hold_report(State state) {
-        std::lock_guard lock(mutex_);
-        held_code_ = win32_state_code(state);
-    }
-
-    void wait_until_report_held() {
-        std::unique_lock lock(mutex_);
-        await(changed_, lock, [&] { return report_held_; }, "a report to be held");
-    }
-
-    void release_held_report() {
-        std::lock_guard lock(mutex_);
-        held_code_.reset();
-        report_held_ = false;
-        changed_.notify_all();
-    }
+    // Calls the control handler with this control from inside the
+    // registration, before the service main function has reported anything.
+    void control_during_registration(std::uint32_t control) { early_control_ = control; }
 
     // Queues a control request, handled on the dispatcher's thread once the
     // control handler is registered; the future gives the handler's answer.
@@ -272,23 +257,22 @@ public:
     }
 
     ServiceStatusHandle register_handler(platform::ControlHandler handler, void* context) override {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         handler_ = handler;
         context_ = context;
         changed_.notify_all();
+        if (early_control_) {
+            lock.unlock();
+            handler(*early_control_, 0, nullptr, context);
+            lock.lock();
+        }
         return handle_;
     }
 
     std::error_code set_status(ServiceStatusHandle handle, const ServiceStatus& status) override {
-        std::unique_lock lock(mutex_);
+        std::lock_guard lock(mutex_);
         reports_.push_back({stamp(), handle, status});
         changed_.notify_all();
-        if (held_code_ == status.current_state) {
-            held_code_.reset();
-            report_held_ = true;
-            changed_.notify_all();
-            await(changed_, lock, [&] { return !report_held_; }, "the test to release a report");
-        }
         if (handle == nullptr) return platform::win32_error(kErrorInvalidHandle);
         return {};
     }
@@ -329,8 +313,7 @@ private:
     std::deque<Request> requests_;
     bool finishing_ = false;
     std::vector<Report> reports_;
-    std::optional<std::uint32_t> held_code_;
-    bool report_held_ = false;
+    std::optional<std::uint32_t> early_control_;
 };
 
 // One host with its fake dispatcher and recording handler. `run` goes on a
@@ -343,7 +326,6 @@ public:
     ~HostScene() {
         // Lets everything that may still wait go on, so that run can return.
         fake.finish();
-        fake.release_held_report();
         journal.release();
         if (run_.valid()) await(run_, "run to return");
     }
@@ -427,17 +409,20 @@ constexpr std::uint32_t kPause = 2;
 constexpr std::uint32_t kContinue = 3;
 constexpr std::uint32_t kInterrogate = 4;
 constexpr std::uint32_t kShutdown = 5;
+constexpr std::uint32_t kPreshutdown = 0x0F;
 constexpr std::uint32_t kUserControl = 128;
+
+// The controls that stop the service, each taking the same path.
+struct StopControl {
+    const char* name;
+    std::uint32_t code;
+};
+constexpr StopControl kStopControls[] = {
+    {"stop", kStop}, {"shutdown", kShutdown}, {"preshutdown", kPreshutdown}};
 
 // Brings a running host to the state a control-table case starts from.
 void bring_to(HostScene& scene, State state) {
     switch (state) {
-        case State::StartPending:
-            // StartPending is reported, Start not yet delivered.
-            scene.fake.hold_report(State::StartPending);
-            scene.start();
-            scene.fake.wait_until_report_held();
-            return;
         case State::Running:
             scene.start();
             scene.fake.wait_for_report(State::Running);
@@ -466,14 +451,13 @@ TEST(ControlTable, EachRequestGivesItsReportsAndItsCommandAndAnswersZero) {
     const ControlCase cases[] = {
         {"stop while running", State::Running, kStop, stopping, command(Kind::Stop)},
         {"shutdown while running", State::Running, kShutdown, stopping, command(Kind::Stop)},
+        {"preshutdown while running", State::Running, kPreshutdown, stopping, command(Kind::Stop)},
         {"stop while paused, no resume first", State::Paused, kStop, stopping, command(Kind::Stop)},
         {"shutdown while paused", State::Paused, kShutdown, stopping, command(Kind::Stop)},
-        {"stop while starting", State::StartPending, kStop, stopping, command(Kind::Stop)},
-        {"shutdown while starting", State::StartPending, kShutdown, stopping, command(Kind::Stop)},
+        {"preshutdown while paused", State::Paused, kPreshutdown, stopping, command(Kind::Stop)},
         {"pause while running", State::Running, kPause, {State::PausePending, State::Paused},
          command(Kind::Pause)},
         {"pause while paused", State::Paused, kPause, none, extended(kPause)},
-        {"pause while starting", State::StartPending, kPause, none, extended(kPause)},
         {"continue while paused", State::Paused, kContinue,
          {State::ContinuePending, State::Running}, command(Kind::Resume)},
         {"continue while running", State::Running, kContinue, none, extended(kContinue)},
@@ -515,7 +499,7 @@ TEST(ServiceLife, EveryReportCarriesTheFixedRecordAndEachCommandLiesBetweenItsRe
     for (const Report& report : reports) {
         EXPECT_EQ(report.handle, kFakeHandle);
         EXPECT_EQ(report.status.service_type, 0x10u);
-        EXPECT_EQ(report.status.controls_accepted, 7u);
+        EXPECT_EQ(report.status.controls_accepted, 0x107u) << "stop, pause, shutdown, preshutdown";
         EXPECT_EQ(report.status.win32_exit_code, 0u);
         EXPECT_EQ(report.status.service_specific_exit_code, 0u);
         EXPECT_EQ(report.status.check_point, 0u);
@@ -564,29 +548,53 @@ TEST(ServiceLife, ANullStatusHandleStillDeliversEveryCommandAndEachReportCarries
 }
 
 TEST(StopDuringStart, StopPendingAtOnceStopOnlyAfterStartAndNeverRunningAgain) {
-    HostScene scene;
-    scene.journal.block(Kind::Start);
-    scene.start();
-    scene.journal.wait_until_entered(Kind::Start);
+    for (const StopControl& stop : kStopControls) {
+        SCOPED_TRACE(stop.name);
+        HostScene scene;
+        scene.journal.block(Kind::Start);
+        scene.start();
+        scene.journal.wait_until_entered(Kind::Start);
 
-    std::future<unsigned long> answer = scene.fake.send_control(kStop);
-    scene.fake.wait_for_report(State::StopPending);
-    EXPECT_EQ(commands_of(scene.journal.deliveries()),
-              std::vector<ServiceCommand>{command(Kind::Start)});
-    scene.journal.release();
-    EXPECT_EQ(await(answer, "the stop to be answered"), 0u);
-    EXPECT_EQ(scene.end_run(), std::nullopt);
+        std::future<unsigned long> answer = scene.fake.send_control(stop.code);
+        scene.fake.wait_for_report(State::StopPending);
+        EXPECT_EQ(commands_of(scene.journal.deliveries()),
+                  std::vector<ServiceCommand>{command(Kind::Start)});
+        scene.journal.release();
+        EXPECT_EQ(await(answer, "the stop to be answered"), 0u);
+        EXPECT_EQ(scene.end_run(), std::nullopt);
 
-    const std::vector<Report> reports = scene.fake.reports();
-    EXPECT_EQ(states_of(reports),
-              (std::vector<State>{State::StartPending, State::StopPending, State::Stopped}));
-    const std::vector<Delivery> deliveries = scene.journal.deliveries();
-    ASSERT_EQ(commands_of(deliveries),
-              (std::vector<ServiceCommand>{command(Kind::Start), command(Kind::Stop)}));
-    EXPECT_LT(reports[1].sequence, deliveries[0].returned) << "StopPending while Start lasts";
-    EXPECT_LT(deliveries[0].returned, deliveries[1].entered) << "Stop after Start returned";
-    EXPECT_EQ(deliveries[1].state_seen, State::StopPending);
-    EXPECT_EQ(scene.host.current_state(), State::Stopped);
+        const std::vector<Report> reports = scene.fake.reports();
+        EXPECT_EQ(states_of(reports),
+                  (std::vector<State>{State::StartPending, State::StopPending, State::Stopped}));
+        const std::vector<Delivery> deliveries = scene.journal.deliveries();
+        ASSERT_EQ(commands_of(deliveries),
+                  (std::vector<ServiceCommand>{command(Kind::Start), command(Kind::Stop)}));
+        EXPECT_LT(reports[1].sequence, deliveries[0].returned) << "StopPending while Start lasts";
+        EXPECT_LT(deliveries[0].returned, deliveries[1].entered) << "Stop after Start returned";
+        EXPECT_EQ(deliveries[1].state_seen, State::StopPending);
+        EXPECT_EQ(scene.host.current_state(), State::Stopped);
+    }
+}
+
+TEST(StopDuringStart, AStopBeforeTheFirstReportIsNeverUndoneByTheStart) {
+    for (const StopControl& stop : kStopControls) {
+        SCOPED_TRACE(stop.name);
+        HostScene scene;
+        scene.fake.control_during_registration(stop.code);
+        scene.start();
+        // Start is delivered after the stop; run then waits for the service
+        // main function to end.
+        scene.journal.wait_until_entered(Kind::Start);
+        EXPECT_EQ(scene.end_run(), std::nullopt);
+
+        EXPECT_EQ(states_of(scene.fake.reports()),
+                  (std::vector<State>{State::StopPending, State::Stopped}))
+            << "neither StartPending nor Running after the stop";
+        // The start still reaches the handler, whose own guard ignores it.
+        EXPECT_EQ(commands_of(scene.journal.deliveries()),
+                  (std::vector<ServiceCommand>{command(Kind::Stop), command(Kind::Start)}));
+        EXPECT_EQ(scene.host.current_state(), State::Stopped);
+    }
 }
 
 TEST(RunEnd, RunWaitsForAServiceMainFunctionThatIsStillAtWork) {
@@ -742,6 +750,27 @@ TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
     EXPECT_EQ(scene.end_run(), std::nullopt);
 
     platform::set_environment_variable(L"PATH", saved_path.value_or(L""));
+}
+
+// A Start that reaches the handler after a Stop (a stop that overtook the
+// start) must not start anything: no task would ever be told to stop.
+TEST(CommandHandlerGuard, AStartAfterAStopSubmitsNoTask) {
+    test::ScratchDir root;  // no server programs: a task that slipped through ends at once
+    const RunStateRef run_state = RunState::create(State::Stopped);
+    WorkerPool pool = WorkerPool::create();
+    pool.set_thread_range(2, 3);
+    // With "dtrs" a submitted task would keep its run-state reference until a stop.
+    CommandHandler handler(root.path(), run_state, std::move(pool),
+                           launcher::OptionMap{{std::wstring(launcher::kDtrsKey), L"7"}});
+    FakeDispatcher fake;
+    ServiceHost host(fake);
+
+    handler.handle(host, command(Kind::Stop));
+    handler.handle(host, command(Kind::Start));
+
+    EXPECT_EQ(run_state->read(), State::StopPending) << "the start overwrote the stop";
+    EXPECT_EQ(run_state.use_count(), 2) << "a task holds the run state: test and handler only";
+    run_state->write(State::StopPending);  // lets anything that slipped through end
 }
 
 }  // namespace
