@@ -19,6 +19,7 @@
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/service_manager.h"
+#include "support/taskkill_probe.h"
 
 namespace rivelo::test {
 namespace {
@@ -67,6 +68,8 @@ bool eventually(Predicate&& holds, std::chrono::milliseconds timeout = kStateTim
 
 class ServiceFault : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { (void)taskkill_ends_every_process_of_a_name(); }
+
     ~ServiceFault() override {
         // Whatever a failed case left running ends with the case.
         for (auto* process : {&stopper, &service_process}) {
@@ -183,10 +186,13 @@ TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
     ASSERT_TRUE(eventually(
         [&] { return service->control(SERVICE_CONTROL_STOP) || GetLastError() != kCannotAcceptControl; }));
     ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout)) << state_name(service->query().state);
-    for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe"}) {
+    const auto expect_none_left = [&](const wchar_t* name) {
         EXPECT_TRUE(eventually([&] { return count_processes(name) == 0; }, 5s))
             << platform::to_utf8(name) << " left behind";
-    }
+    };
+    expect_none_left(L"httpd.exe");
+    expect_none_left(L"mysqld.exe");
+    check_php_processes_ended([&] { expect_none_left(L"php-cgi.exe"); });
 }
 
 }  // namespace
