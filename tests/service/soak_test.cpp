@@ -51,7 +51,9 @@ TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
 
     for (int cycle = 0; cycle < total; ++cycle) {
         SCOPED_TRACE("cycle " + std::to_string(cycle + 1));
-        ASSERT_TRUE(service.start());
+        const bool started = service.start();
+        const DWORD start_error = started ? ERROR_SUCCESS : GetLastError();
+        ASSERT_TRUE(started) << "StartServiceW failed, error " << start_error;
         ASSERT_TRUE(service.wait_for(ScmState::Running, kStateTimeout));
         platform::UniqueHandle process = open_process(service.query().process_id);
         ASSERT_TRUE(process.valid());
