@@ -31,6 +31,7 @@
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/start_record.h"
+#include "support/taskkill_probe.h"
 #include "support/watched_process.h"
 #include "support/working_directory_scope.h"
 
@@ -115,6 +116,8 @@ ChildRun run_with_output_file(const std::wstring& program, std::wstring command_
 // own as on pool threads.
 class ServerUnits : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { (void)taskkill_ends_every_process_of_a_name(); }
+
     ~ServerUnits() override {
         // Whatever a case left running ends here, so that the tasks (which go
         // first among the members) have nothing left to wait for.
@@ -177,7 +180,9 @@ TEST_P(ServerUnitsStop, BothServersStopWithTheirOwnMethodsAndGetTheirCommandLine
     EXPECT_NO_THROW(web.get());
     EXPECT_NO_THROW(database.get());
     EXPECT_TRUE(httpd_process.exits_within(std::chrono::milliseconds::zero()));
-    for (const WatchedProcess& process : php_processes) EXPECT_TRUE(process.exits_within(kExitTimeout));
+    check_php_processes_ended([&] {
+        for (const WatchedProcess& process : php_processes) EXPECT_TRUE(process.exits_within(kExitTimeout));
+    });
     EXPECT_FALSE(file_exists(pid_file));
     ASSERT_TRUE(mysqld_process.exits_within(std::chrono::milliseconds::zero()));
     EXPECT_EQ(mysqld_process.exit_code(), 0u) << "shut down on request, not ended by force";

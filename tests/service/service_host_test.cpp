@@ -31,6 +31,7 @@
 #include "support/sample_root.h"
 #include "support/scratch_dir.h"
 #include "support/service_manager.h"
+#include "support/taskkill_probe.h"
 #include "support/working_directory_scope.h"
 
 namespace rivelo::service {
@@ -719,6 +720,7 @@ namespace {
 // shutdown control (which Wine's service manager never sends) drives every
 // server down exactly as a stop does.
 TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
+    (void)test::taskkill_ends_every_process_of_a_name();
     test::SampleRoot root;
     const std::optional<std::wstring> saved_path = platform::get_environment_variable(L"PATH");
     const test::WorkingDirectoryScope in_root(root.path());
@@ -734,16 +736,22 @@ TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
     const auto php = root.wait_for_records(root.php_cgi(), 2, kPatience);
     const auto mysqld = root.wait_for_records(root.mysqld(), 1, kPatience);
     ASSERT_EQ(httpd.size() + php.size() + mysqld.size(), 4u);
-    std::vector<platform::UniqueHandle> servers;
-    for (const auto* records : {&httpd, &php, &mysqld}) {
+    std::vector<platform::UniqueHandle> servers, php_processes;
+    for (const auto* records : {&httpd, &mysqld}) {
         for (const auto& record : *records) servers.push_back(test::open_process(record.pid));
     }
+    for (const auto& record : php) php_processes.push_back(test::open_process(record.pid));
 
     EXPECT_EQ(scene.control(kShutdown), 0u);
     EXPECT_EQ(states_of(scene.fake.reports()).back(), State::Stopped);
     for (const auto& server : servers) {
         EXPECT_TRUE(test::wait_for_process(server.get(), 0ms).has_value()) << "a server still runs";
     }
+    test::check_php_processes_ended([&] {
+        for (const auto& process : php_processes) {
+            EXPECT_TRUE(test::wait_for_process(process.get(), 0ms).has_value()) << "a PHP process still runs";
+        }
+    });
     EXPECT_EQ(test::wait_for_process(servers.back().get(), 0ms), std::optional<std::uint32_t>(0))
         << "the database shut down by itself";
     EXPECT_FALSE(test::file_exists(root.pid_file()));

@@ -14,6 +14,7 @@
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/service_manager.h"
+#include "support/taskkill_probe.h"
 
 namespace rivelo::test {
 namespace {
@@ -39,6 +40,8 @@ bool still_running(const platform::UniqueHandle& process) {
 // process it started.
 class ServiceRun : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { (void)taskkill_ends_every_process_of_a_name(); }
+
     void start_service(const std::wstring& arguments) {
         service.emplace(next_service_name(), quoted(root.service_program()) + L" " + arguments);
         ASSERT_TRUE(service->start());
@@ -59,16 +62,19 @@ protected:
         mysqld_records = root.wait_for_records(root.mysqld(), 1, kRecordTimeout);
         ASSERT_EQ(mysqld_records.size(), 1u);
         for (const auto* records : {&httpd_records, &php_records, &mysqld_records}) {
+            auto& handles = records == &php_records ? php_servers : servers;
             for (const StartRecord& record : *records) {
-                servers.push_back(open_process(record.pid));
-                ASSERT_TRUE(servers.back().valid());
+                handles.push_back(open_process(record.pid));
+                ASSERT_TRUE(handles.back().valid());
             }
         }
         if (!mysqld_records.empty()) mysqld = open_process(mysqld_records.front().pid);
     }
 
     void expect_servers_untouched() {
-        for (const auto& server : servers) EXPECT_TRUE(still_running(server));
+        for (const auto* handles : {&servers, &php_servers}) {
+            for (const auto& server : *handles) EXPECT_TRUE(still_running(server));
+        }
         EXPECT_EQ(read_start_records(root.httpd()).size(), httpd_records.size());
         EXPECT_EQ(read_start_records(root.mysqld()).size(), 1u);
         EXPECT_TRUE(read_start_records(root.mysqladmin()).empty());
@@ -81,8 +87,18 @@ protected:
         ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout))
             << state_name(service->query().state);
         for (const auto& server : servers) EXPECT_FALSE(still_running(server));
-        for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe"}) {
+        for (const wchar_t* name : {L"httpd.exe", L"mysqld.exe"}) {
             EXPECT_EQ(count_processes(name), 0u) << "left behind";
+        }
+        const auto expect_no_php_left = [&] {
+            for (const auto& php : php_servers) EXPECT_FALSE(still_running(php));
+            EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind";
+        };
+        // Without a web server no taskkill ran, and no PHP process may run.
+        if (php_servers.empty()) {
+            expect_no_php_left();
+        } else {
+            check_php_processes_ended(expect_no_php_left);
         }
         EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
         if (mysqld) {
@@ -95,7 +111,8 @@ protected:
     std::optional<ManagedService> service;
     platform::UniqueHandle service_process;
     platform::UniqueHandle mysqld;
-    std::vector<platform::UniqueHandle> servers;
+    std::vector<platform::UniqueHandle> servers;  // the web server and the database
+    std::vector<platform::UniqueHandle> php_servers;
     std::vector<StartRecord> httpd_records, php_records, mysqld_records;
 };
 

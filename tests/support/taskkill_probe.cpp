@@ -1,0 +1,59 @@
+#include "support/taskkill_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/patience.h"
+#include "support/run_program.h"
+#include "support/sample_root.h"
+#include "support/scratch_dir.h"
+#include "support/watched_process.h"
+
+namespace rivelo::test {
+
+namespace {
+
+// An image name nothing else in the prefix uses; the program is the PHP
+// stand-in, which runs until it is ended.
+constexpr wchar_t kProbeImage[] = L"rivelo_taskkill_probe.exe";
+constexpr wchar_t kCommandInterpreter[] = L"C:\\Windows\\System32\\cmd.exe";
+constexpr int kProbeProcesses = 2;
+
+bool probe_taskkill() {
+    const ScratchDir scratch;
+    const std::wstring program = scratch / kProbeImage;
+    copy_file(built_program(L"php-cgi.exe"), program);
+    std::vector<WatchedProcess> processes;
+    for (int i = 0; i < kProbeProcesses; ++i) processes.push_back(start_process(program));
+    // Both have started for certain once both have written their records.
+    if (SampleRoot::wait_for_records(program, kProbeProcesses, kPatience).size() != kProbeProcesses) {
+        ADD_FAILURE() << "the taskkill probe's processes did not start";
+    }
+
+    ProgramOptions taskkill;
+    taskkill.command_line =
+        command_line_for(kCommandInterpreter, {L"/C", L"taskkill", L"/IM", kProbeImage, L"/F"});
+    run_program(kCommandInterpreter, taskkill);
+    bool all_ended = true;
+    for (const WatchedProcess& process : processes) all_ended = process.exits_within(kPatience) && all_ended;
+    for (const WatchedProcess& process : processes) {
+        if (process.running()) process.terminate();
+    }
+    return all_ended;
+}
+
+}  // namespace
+
+bool taskkill_ends_every_process_of_a_name() {
+    static const bool ends_every_one = probe_taskkill();
+    return ends_every_one;
+}
+
+void skip_php_exit_check() {
+    GTEST_SKIP() << "skipped on this platform: the check that every php-cgi.exe ended; this system's "
+                    "taskkill /IM ends only one process of a name (probe: two running, one taskkill, one "
+                    "left), as Wine 10 does";
+}
+
+}  // namespace rivelo::test
