@@ -3,6 +3,9 @@
 // medians over several runs; writes the same figures as one JSON file.
 //
 //   service_bench [--runs N] [--idle-seconds S] [--json FILE]
+//                 [--shipped-program FILE] [--zip FILE]
+// The sizes are those of the program as shipped (the built one unless
+// given) and of the release zip (when given).
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -38,6 +41,8 @@ struct Options {
     int runs = 5;
     int idle_seconds = 10;
     std::wstring json = L"bench-results.json";
+    std::wstring shipped_program = rivelo::test::built_program(L"rivelo_svc.exe");
+    std::wstring zip;
 };
 
 struct Figures {
@@ -144,6 +149,14 @@ private:
     std::thread thread_;
 };
 
+double file_size_kib(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) {
+        throw std::runtime_error("cannot read the size of a file");
+    }
+    return static_cast<double>(attributes.nFileSizeLow) / 1024.0;
+}
+
 double working_set_kib(HANDLE process) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
@@ -230,6 +243,8 @@ Options parse(int argc, wchar_t** argv) {
         if (flag == L"--runs") options.runs = std::stoi(argv[i + 1]);
         if (flag == L"--idle-seconds") options.idle_seconds = std::stoi(argv[i + 1]);
         if (flag == L"--json") options.json = argv[i + 1];
+        if (flag == L"--shipped-program") options.shipped_program = argv[i + 1];
+        if (flag == L"--zip") options.zip = argv[i + 1];
     }
     return options;
 }
@@ -239,6 +254,7 @@ Options parse(int argc, wchar_t** argv) {
 int wmain(int argc, wchar_t** argv) {
     const Options options = parse(argc, argv);
     Figures figures;
+    std::vector<double> program_kib, zip_kib;
     try {
         for (int run = 0; run < options.runs; ++run) {
             // The idle cost is measured on the first run only: it takes the longest.
@@ -246,41 +262,47 @@ int wmain(int argc, wchar_t** argv) {
             std::fprintf(stderr, "run %d of %d done\n", run + 1, options.runs);
         }
         figures.baseline_memory_kib.push_back(baseline_memory_kib());
+        program_kib.push_back(file_size_kib(options.shipped_program));
+        if (!options.zip.empty()) zip_kib.push_back(file_size_kib(options.zip));
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "benchmark failed: %s\n", failure.what());
         return 1;
     }
 
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    GetFileAttributesExW(rivelo::test::built_program(L"rivelo_svc.exe").c_str(), GetFileExInfoStandard,
-                         &attributes);
-    const double size_kib = static_cast<double>(attributes.nFileSizeLow) / 1024.0;
-
     struct Row {
         const char* key;
         const char* label;
-        double value;
+        const std::vector<double>& values;
         const char* unit;
     };
     const Row rows[] = {
-        {"start_to_running_ms", "start request to RUNNING", median(figures.start_to_running_ms), "ms"},
-        {"start_to_servers_ms", "start request to both servers running", median(figures.start_to_servers_ms), "ms"},
-        {"stop_overhead_ms", "last server exit to STOPPED", median(figures.stop_overhead_ms), "ms"},
-        {"own_stop_overhead_ms", "last server or stop helper exit to STOPPED", median(figures.own_stop_overhead_ms), "ms"},
-        {"stop_total_ms", "stop request to STOPPED", median(figures.stop_total_ms), "ms"},
-        {"startup_cpu_ms", "service CPU time from start to idle", median(figures.startup_cpu_ms), "ms"},
-        {"idle_cpu_percent", "idle CPU over the idle period (% of one core)", median(figures.idle_cpu_percent), "%"},
-        {"service_memory_kib", "service working set", median(figures.service_memory_kib), "KiB"},
-        {"baseline_memory_kib", "empty service working set", median(figures.baseline_memory_kib), "KiB"},
-        {"executable_size_kib", "rivelo_svc.exe size", size_kib, "KiB"},
+        {"start_to_running_ms", "start request to RUNNING", figures.start_to_running_ms, "ms"},
+        {"start_to_servers_ms", "start request to both servers running", figures.start_to_servers_ms, "ms"},
+        {"stop_overhead_ms", "last server exit to STOPPED", figures.stop_overhead_ms, "ms"},
+        {"own_stop_overhead_ms", "last server or stop helper exit to STOPPED", figures.own_stop_overhead_ms, "ms"},
+        {"stop_total_ms", "stop request to STOPPED", figures.stop_total_ms, "ms"},
+        {"startup_cpu_ms", "service CPU time from start to idle", figures.startup_cpu_ms, "ms"},
+        {"idle_cpu_percent", "idle CPU over the idle period (% of one core)", figures.idle_cpu_percent, "%"},
+        {"service_memory_kib", "service working set", figures.service_memory_kib, "KiB"},
+        {"baseline_memory_kib", "empty service working set", figures.baseline_memory_kib, "KiB"},
+        {"executable_size_kib", "rivelo_svc.exe size as shipped", program_kib, "KiB"},
+        {"zip_size_kib", "release zip size", zip_kib, "KiB"},
     };
-    std::printf("rivelo_svc benchmark: medians over %d runs (idle period %d s)\n", options.runs,
-                options.idle_seconds);
+    std::printf("rivelo_svc benchmark: median and min..max over %d runs (idle period %d s; idle CPU,\n"
+                "start-up CPU and working sets from the first run only)\n",
+                options.runs, options.idle_seconds);
     std::ofstream json(std::filesystem::path(options.json));
     json << "{\n  \"runs\": " << options.runs << ",\n  \"idle_seconds\": " << options.idle_seconds;
     for (const Row& row : rows) {
-        std::printf("  %-48s %10.3f %s\n", row.label, row.value, row.unit);
-        json << ",\n  \"" << row.key << "\": " << row.value;
+        if (row.values.empty()) continue;
+        std::printf("  %-48s %10.3f %s", row.label, median(row.values), row.unit);
+        json << ",\n  \"" << row.key << "\": " << median(row.values);
+        if (row.values.size() > 1) {
+            const auto [low, high] = std::minmax_element(row.values.begin(), row.values.end());
+            std::printf("  (%.3f .. %.3f)", *low, *high);
+            json << ",\n  \"" << row.key << "_range\": [" << *low << ", " << *high << "]";
+        }
+        std::printf("\n");
     }
     json << "\n}\n";
     return 0;

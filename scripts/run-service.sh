@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The main job: builds rivelo_svc.exe and the stand-in servers, makes a Wine
-# prefix, lays out a sample root folder, registers the service, and takes it
-# through its whole life: start, pause, continue, stop. Says what it does as
-# it goes and cleans up after itself.
+# The main job: builds rivelo_svc.exe, its Windows package and the stand-in
+# servers, makes a Wine prefix, unpacks the package into a root folder whose
+# path holds spaces, lays out stand-in servers there, registers the service
+# with the package's install-service.cmd (run by cmd.exe), takes it through
+# its whole life (start, pause, continue, stop) and removes it with
+# uninstall-service.cmd. Says what it does as it goes and cleans up after
+# itself.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RIVELO_BUILD_DIR:-$root/build}"
@@ -16,13 +19,17 @@ controller() { wine "$build/bin/service_controller.exe" "$service" "$@"; }
 # The sample root's server processes, with their command lines (a Wine
 # process's Linux command line is its Windows one).
 servers() {
-  ps -eo pid=,args= | grep -E '^ *[0-9]+ C:\\rivelo\\.*(httpd|php-cgi|mysqld)\.exe' | sed 's/^/    /' || true
+  ps -eo pid=,args= | grep -E '^ *[0-9]+ "?C:\\Program Files\\KVR Rivelo\\.*(httpd|php-cgi|mysqld)\.exe' |
+    sed 's/^/    /' || true
 }
+# Runs a script of the package with Wine's cmd.exe, from another folder.
+package_script() { (cd "$WINEPREFIX/drive_c" && wine cmd /c "$root_win\\$1"); }
 
-step "Installing what is missing and building"
+step "Installing what is missing, building and making the package"
 bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$build"
+cmake --build "$build" --target package
+zip="$(ls "$build"/rivelo_svc-*-win64.zip)"
 
 work="$(mktemp -d /tmp/rivelo-run.XXXXXX)"
 export WINEPREFIX="$work/prefix"
@@ -37,28 +44,40 @@ step "Making a Wine prefix in $WINEPREFIX"
 bash "$root/scripts/wine-template.sh" "$WINEPREFIX"
 wineserver -p  # keeps the service manager and the service alive between commands
 
-sample="$WINEPREFIX/drive_c/rivelo"
-step "Laying out a sample root folder at C:\\rivelo, with stand-in servers"
+root_win='C:\Program Files\KVR Rivelo'
+sample="$WINEPREFIX/drive_c/Program Files/KVR Rivelo"
+step "Unpacking $(basename "$zip") into $root_win"
+mkdir -p "$sample"
+(cd "$sample" && cmake -E tar xf "$zip")
+(cd "$sample" && ls -l | sed 's/^/    /')
+
+step "Laying out stand-in servers beside it"
 mkdir -p "$sample/apache/bin" "$sample/apache/logs" "$sample/mysql/bin" "$sample/mysql/data" \
          "$sample/php/lib/imagick"
-cp "$build/bin/rivelo_svc.exe" "$sample/"
 cp "$build/bin/httpd.exe" "$sample/apache/bin/"
 cp "$build/bin/php-cgi.exe" "$sample/php/"
 cp "$build/bin/mysqld.exe" "$build/bin/mysqladmin.exe" "$sample/mysql/bin/"
 (cd "$sample" && find . -type f | sort | sed 's/^/    /')
 
 step "Run by hand without arguments: the banner on standard error"
-wine 'C:\rivelo\rivelo_svc.exe' || true
+wine "$root_win\\rivelo_svc.exe" || true
 
 step "Run by hand with a bad option"
 set +e
-wine 'C:\rivelo\rivelo_svc.exe' start -w 'C:\nowhere'
+wine "$root_win\\rivelo_svc.exe" start -w 'C:\nowhere'
 printf '    exit status %d\n' $?
 set -e
 
-step "Registering the service"
-echo '$ sc create Rivelo binPath= "C:\rivelo\rivelo_svc.exe start -w C:\rivelo" type= own'
-wine sc create "$service" binPath= 'C:\rivelo\rivelo_svc.exe start -w C:\rivelo' type= own >/dev/null
+step "Registering the service: $root_win\\install-service.cmd, run from C:\\"
+package_script install-service.cmd
+echo "  the registration (Start 2 is automatic; PreshutdownTimeout 0x2bf20 is 180000 ms):"
+wine reg query "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service" | sed 's/^/    /'
+
+step "Running install-service.cmd again: refused, the service exists"
+set +e
+package_script install-service.cmd
+printf '    exit status %d\n' $?
+set -e
 
 step "Starting it"
 controller start
@@ -99,4 +118,12 @@ if [ -e "$sample/apache/logs/httpd.pid" ]; then
 fi
 echo "  the pid file is gone"
 
-step "Removing the service and the prefix"
+step "Removing the service: $root_win\\uninstall-service.cmd"
+package_script uninstall-service.cmd
+if wine sc query "$service" >/dev/null 2>&1; then
+  echo "  the service is still registered"
+  exit 1
+fi
+echo "  sc query $service: no such service"
+
+step "Removing the prefix"

@@ -3,6 +3,7 @@
 #include "platform/console.h"
 #include "platform/failure.h"
 #include "platform/system_error.h"
+#include "rivelo_version.h"
 
 namespace rivelo::launcher {
 
@@ -32,7 +33,7 @@ constexpr char kToolchain[] = "Built with an unknown C++ compiler";
 std::string banner_text() {
     std::string text;
     text += "KVR RIVELO Windows Service\n";
-    text += "Build v0.4.0\n";
+    text += "Build v" RIVELO_VERSION_TEXT "\n";
     text += "KVR Rivelo project <rivelo@example.org> (Feb 20, 2026 09:09 AM)\n";
     text += kToolchain;
     text += '\n';

@@ -44,10 +44,16 @@ const wchar_t kDatabaseOptions[] =
     L"--skip-innodb-file-per-table --standalone --datadir=data --console";
 
 SampleRoot::SampleRoot() {
+    lay_out_stand_ins();
+    copy_file(built_program(L"rivelo_svc.exe"), service_program());
+}
+
+SampleRoot::SampleRoot(std::wstring path) : scratch_(std::move(path)) { lay_out_stand_ins(); }
+
+void SampleRoot::lay_out_stand_ins() const {
     make_folders(scratch_ / L"apache\\logs");
     make_folders(scratch_ / L"php\\lib\\imagick");
     make_folders(scratch_ / L"mysql\\data");
-    copy_file(built_program(L"rivelo_svc.exe"), service_program());
     for (const auto& [built, installed] : kStandIns) copy_file(built_program(built), *this / installed);
 }
 

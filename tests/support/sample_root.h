@@ -28,6 +28,9 @@ inline constexpr wchar_t kMysqladminProgram[] = L"mysql\\bin\\mysqladmin.exe";
 class SampleRoot {
 public:
     SampleRoot();
+    // The same layout at this path (made anew, removed at the end), but
+    // without rivelo_svc.exe: the caller puts the program there.
+    explicit SampleRoot(std::wstring path);
     // Ends the stand-in processes of this root that still run.
     ~SampleRoot();
     SampleRoot(const SampleRoot&) = delete;
@@ -54,6 +57,8 @@ public:
                                                      std::chrono::milliseconds timeout);
 
 private:
+    void lay_out_stand_ins() const;
+
     ScratchDir scratch_;
 };
 

@@ -19,12 +19,17 @@ std::wstring temp_folder() {
     return path;
 }
 
+std::wstring new_scratch_path() {
+    static std::atomic<unsigned> counter{0};
+    return temp_folder() + L"\\rivelo-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(counter++);
+}
+
 }  // namespace
 
-ScratchDir::ScratchDir() {
-    static std::atomic<unsigned> counter{0};
-    path_ = temp_folder() + L"\\rivelo-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(counter++);
+ScratchDir::ScratchDir() : ScratchDir(new_scratch_path()) {}
+
+ScratchDir::ScratchDir(std::wstring path) : path_(std::move(path)) {
     std::filesystem::remove_all(path_);
     make_folders(path_);
 }

@@ -9,6 +9,8 @@ namespace rivelo::test {
 class ScratchDir {
 public:
     ScratchDir();
+    // The folder at this path instead, made anew (with any missing parents).
+    explicit ScratchDir(std::wstring path);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;

@@ -1,0 +1,399 @@
+// The Windows package as a user gets it: its contents, unpacked into a root
+// whose path holds spaces and a non-ASCII letter, registered with
+// install-service.cmd run by cmd.exe, the service's whole life under the
+// service control manager, uninstall-service.cmd, and the scripts' refusals.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/unique_handle.h"
+#include "support/run_program.h"
+#include "support/sample_root.h"
+#include "support/scratch_dir.h"
+#include "support/service_manager.h"
+
+namespace rivelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kStateTimeout = 30s;
+constexpr auto kRecordTimeout = 20s;
+// uninstall-service.cmd waits for the stop in steps of one second.
+constexpr auto kScriptTimeout = 120s;
+constexpr wchar_t kRootPath[] = L"C:\\Program Files\\Kvr Stack \u00DC";
+constexpr wchar_t kDefaultName[] = L"Rivelo";
+constexpr DWORD kPreshutdownTimeoutMs = 180000;
+
+const std::vector<std::wstring> kPackageFiles = {
+    L"LICENSE", L"README.txt", L"install-service.cmd", L"rivelo_svc.exe", L"uninstall-service.cmd",
+};
+
+std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// Where the package set-up unpacked the zip: beside the built programs.
+std::wstring package_contents() { return bin_dir() + L"\\..\\package-contents"; }
+
+std::wstring system_folder() {
+    wchar_t buffer[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+std::vector<std::wstring> files_in(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(folder))) {
+        names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct ServiceConfig {
+    std::wstring command_line;
+    DWORD start_type = 0;
+    DWORD service_type = 0;
+    std::wstring display_name;
+    std::wstring description;
+    std::optional<DWORD> preshutdown_timeout_ms;
+};
+
+struct ScHandleCloser {
+    void operator()(SC_HANDLE handle) const noexcept { CloseServiceHandle(handle); }
+};
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
+
+// The registration of a service as the service control manager keeps it;
+// nothing when there is no such service.
+std::optional<ServiceConfig> registered_config(const std::wstring& name) {
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return std::nullopt;
+    ScHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
+    if (!service) return std::nullopt;
+
+    ServiceConfig config;
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    auto* query = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service.get(), query, needed, &needed)) return std::nullopt;
+    config.command_line = query->lpBinaryPathName;
+    config.start_type = query->dwStartType;
+    config.service_type = query->dwServiceType;
+    config.display_name = query->lpDisplayName;
+
+    QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed);
+    std::vector<BYTE> description(needed);
+    auto* text = reinterpret_cast<SERVICE_DESCRIPTIONW*>(description.data());
+    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, description.data(), needed, &needed) &&
+        text->lpDescription) {
+        config.description = text->lpDescription;
+    }
+
+    DWORD timeout = 0;
+    DWORD size = sizeof timeout;
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + name;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"PreshutdownTimeout", RRF_RT_REG_DWORD, nullptr, &timeout,
+                     &size) == ERROR_SUCCESS) {
+        config.preshutdown_timeout_ms = timeout;
+    }
+    return config;
+}
+
+struct ModuleFreer {
+    void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
+};
+using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
+
+bool still_running(const platform::UniqueHandle& process) {
+    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// The package unpacked into kRootPath, with the stand-in servers beside it.
+class Package : public ::testing::Test {
+protected:
+    Package() {
+        for (const std::wstring& file : files_in(package_contents())) {
+            copy_file(package_contents() + L"\\" + file, root / file);
+        }
+    }
+
+    ~Package() override {
+        for (const std::wstring& name : created_names) remove_service(name);
+    }
+
+    // Runs one of the package's scripts with cmd.exe from the system folder,
+    // as an administrator's "Run as administrator" would.
+    ProgramRun run_script(const wchar_t* script, const std::wstring& arguments) {
+        ProgramOptions options;
+        options.command_line = L"cmd.exe /d /s /c \"" + quoted(root / script) + L" " + arguments + L"\"";
+        options.working_directory = system_folder();
+        options.timeout = kScriptTimeout;
+        return run_program(system_folder() + L"\\cmd.exe", options);
+    }
+
+    ProgramRun install(const std::wstring& name, const std::wstring& arguments) {
+        created_names.push_back(name);
+        return run_script(L"install-service.cmd", arguments);
+    }
+
+    ProgramRun uninstall(const std::wstring& arguments) { return run_script(L"uninstall-service.cmd", arguments); }
+
+    // Registers the default service with the package's script and starts it:
+    // RUNNING, with its process open.
+    void install_and_start() {
+        const ProgramRun installed = install(kDefaultName, L"");
+        ASSERT_EQ(installed.exit_code, 0u) << installed.out << installed.err;
+        std::optional<ManagedService> opened = ManagedService::open(kDefaultName);
+        ASSERT_TRUE(opened.has_value());
+        service.emplace(std::move(*opened));
+        ASSERT_TRUE(service->start());
+        ASSERT_TRUE(service->wait_for(ScmState::Running, kStateTimeout)) << state_name(service->query().state);
+        service_process = open_process(service->query().process_id);
+        ASSERT_TRUE(service_process.valid());
+    }
+
+    // Stops and deletes a service that a failed test left registered.
+    static void remove_service(const std::wstring& name) {
+        std::optional<ManagedService> service = ManagedService::open(name);
+        if (!service) return;
+        if (service->query().state != static_cast<std::uint32_t>(ScmState::Stopped)) {
+            (void)service->stop();
+            (void)service->wait_for(ScmState::Stopped, kStateTimeout);
+        }
+        service->remove();
+    }
+
+    SampleRoot root{kRootPath};
+    std::vector<std::wstring> created_names;
+    std::optional<ManagedService> service;
+    platform::UniqueHandle service_process;
+};
+
+TEST_F(Package, HoldsTheProgramTheScriptsTheLicenceAndTheReadMe) {
+    EXPECT_EQ(files_in(package_contents()), kPackageFiles);
+    std::ifstream licence(std::filesystem::path(root / L"LICENSE"));
+    const std::string text((std::istreambuf_iterator<char>(licence)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("MIT License"), std::string::npos);
+    EXPECT_NE(text.find("Copyright (c) 2026 KVR Rivelo project"), std::string::npos);
+    // Batch files need CRLF line ends on Windows.
+    std::ifstream script(std::filesystem::path(root / L"install-service.cmd"), std::ios::binary);
+    std::string first_line;
+    std::getline(script, first_line);
+    EXPECT_EQ(first_line, "@echo off\r");
+}
+
+// The version lives in the CMake project version; the banner and the
+// version resource must both carry it.
+TEST_F(Package, ProgramCarriesTheVersionAManifestAndNoSymbols) {
+    const std::wstring program = root / L"rivelo_svc.exe";
+    const std::wstring version = RIVELO_EXPECTED_VERSION;
+
+    ProgramOptions options;
+    options.command_line = quoted(program);
+    const ProgramRun banner = run_program(program, options);
+    EXPECT_EQ(banner.exit_code, 0u);
+    EXPECT_NE(banner.err.find("\nBuild v" + std::string(version.begin(), version.end()) + "\n"),
+              std::string::npos)
+        << banner.err;
+
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::wstring fixed_version = std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+                                       std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+                                       std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+                                       std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(fixed_version, version + L".0");
+    const auto string_value = [&](const wchar_t* key) {
+        wchar_t* value = nullptr;
+        UINT chars = 0;
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + key;
+        if (!VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &chars)) return std::wstring();
+        return std::wstring(value);
+    };
+    EXPECT_EQ(string_value(L"ProductName"), L"KVR Rivelo");
+    EXPECT_EQ(string_value(L"FileVersion"), version + L".0");
+    EXPECT_EQ(string_value(L"ProductVersion"), version + L".0");
+    EXPECT_FALSE(string_value(L"FileDescription").empty());
+
+    const LoadedModule module(LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_NE(module, nullptr);
+    HRSRC manifest = FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(manifest, nullptr) << "no application manifest";
+    const char* data = static_cast<const char*>(LockResource(LoadResource(module.get(), manifest)));
+    const std::string text(data, SizeofResource(module.get(), manifest));
+    EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(text.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos) << "Windows 10 and 11";
+
+    // Stripped: no COFF symbol table (debug sections go with it).
+    std::ifstream file(std::filesystem::path(program), std::ios::binary);
+    IMAGE_DOS_HEADER dos{};
+    file.read(reinterpret_cast<char*>(&dos), sizeof dos);
+    file.seekg(dos.e_lfanew);
+    IMAGE_NT_HEADERS64 headers{};
+    file.read(reinterpret_cast<char*>(&headers), sizeof headers);
+    ASSERT_EQ(headers.Signature, static_cast<DWORD>(IMAGE_NT_SIGNATURE));
+    EXPECT_EQ(headers.FileHeader.NumberOfSymbols, 0u);
+    EXPECT_EQ(headers.FileHeader.PointerToSymbolTable, 0u);
+}
+
+struct Registration {
+    const wchar_t* arguments;
+    const wchar_t* name;
+    const wchar_t* command_line_after_program;
+};
+
+const Registration kRegistrations[] = {
+    {L"", kDefaultName, L" start"},
+    {L"RiveloTwo --dtrs 7", L"RiveloTwo", L" start --dtrs \"7\""},
+    {L"--dtrs \"a b & c\" Rivelo-3", L"Rivelo-3", L" start --dtrs \"a b & c\""},
+};
+
+TEST_F(Package, InstallRegistersTheRootSafelyAndUninstallRemovesIt) {
+    for (const Registration& registration : kRegistrations) {
+        SCOPED_TRACE(testing::Message() << "arguments: " << registration.arguments);
+        const ProgramRun installed = install(registration.name, registration.arguments);
+        ASSERT_EQ(installed.exit_code, 0u) << installed.out << installed.err;
+
+        const std::optional<ServiceConfig> config = registered_config(registration.name);
+        ASSERT_TRUE(config.has_value());
+        EXPECT_EQ(config->command_line, quoted(root / L"rivelo_svc.exe") + registration.command_line_after_program);
+        EXPECT_EQ(config->start_type, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_EQ(config->service_type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+        EXPECT_EQ(config->display_name, std::wstring(L"KVR Rivelo - ") + registration.name);
+        EXPECT_NE(config->description.find(root.path()), std::wstring::npos);
+        EXPECT_EQ(config->preshutdown_timeout_ms, std::optional<DWORD>(kPreshutdownTimeoutMs));
+
+        const ProgramRun removed = uninstall(registration.name);
+        EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+        EXPECT_FALSE(registered_config(registration.name).has_value());
+    }
+}
+
+TEST_F(Package, TheWholeLifeFromInstallToUninstall) {
+    ASSERT_NO_FATAL_FAILURE(install_and_start());
+
+    const auto httpd = SampleRoot::wait_for_records(root.httpd(), 1, kRecordTimeout);
+    const auto php = SampleRoot::wait_for_records(root.php_cgi(), 2, kRecordTimeout);
+    const auto mysqld = SampleRoot::wait_for_records(root.mysqld(), 1, kRecordTimeout);
+    ASSERT_EQ(httpd.size(), 1u);
+    ASSERT_EQ(php.size(), 2u);
+    ASSERT_EQ(mysqld.size(), 1u);
+    EXPECT_EQ(httpd[0].command_line, quoted(root.httpd()));
+    EXPECT_EQ(mysqld[0].command_line, quoted(root.mysqld()) + L" " + kDatabaseOptions);
+    EXPECT_EQ(httpd[0].working_directory, root.path());
+    EXPECT_EQ(mysqld[0].working_directory, root.path());
+    const platform::UniqueHandle web_server = open_process(httpd[0].pid);
+    const platform::UniqueHandle database = open_process(mysqld[0].pid);
+    std::vector<platform::UniqueHandle> php_processes;
+    for (const StartRecord& record : php) php_processes.push_back(open_process(record.pid));
+
+    ASSERT_TRUE(service->stop());
+    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout)) << state_name(service->query().state);
+    EXPECT_FALSE(still_running(web_server));
+    for (const auto& process : php_processes) EXPECT_FALSE(still_running(process)) << "php-cgi.exe left";
+    EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0)) << "shut down, not killed";
+    EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
+
+    // A service is deleted once the last handle to it is closed.
+    service.reset();
+    const ProgramRun removed = uninstall(L"");
+    EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+    EXPECT_NE(removed.out.find("stopped and removed"), std::string::npos) << removed.out;
+    EXPECT_FALSE(registered_config(kDefaultName).has_value());
+}
+
+TEST_F(Package, UninstallStopsARunningServiceBeforeItRemovesIt) {
+    ASSERT_NO_FATAL_FAILURE(install_and_start());
+    const auto mysqld = SampleRoot::wait_for_records(root.mysqld(), 1, kRecordTimeout);
+    ASSERT_EQ(mysqld.size(), 1u);
+    ASSERT_EQ(SampleRoot::wait_for_records(root.php_cgi(), 2, kRecordTimeout).size(), 2u);
+    const platform::UniqueHandle database = open_process(mysqld[0].pid);
+
+    service.reset();  // a service is deleted once the last handle to it is closed
+    const ProgramRun removed = uninstall(kDefaultName);
+    EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+    EXPECT_FALSE(registered_config(kDefaultName).has_value());
+    EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0)) << "shut down, not killed";
+    EXPECT_FALSE(read_start_records(root.mysqladmin()).empty());
+    EXPECT_EQ(count_processes(L"httpd.exe"), 0u) << "left behind";
+    EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind";
+}
+
+enum class Prepare { nothing, remove_program, register_the_name_first };
+
+struct Refusal {
+    const char* what;
+    Prepare prepare;
+    const wchar_t* arguments;
+    const wchar_t* name;  // must not be registered by the script
+    const char* message;
+};
+
+const Refusal kRefusals[] = {
+    {"program not beside the script", Prepare::remove_program, L"", kDefaultName, "rivelo_svc.exe is not in"},
+    {"service exists already", Prepare::register_the_name_first, L"", kDefaultName, "exists already"},
+    {"sc refuses the name", Prepare::nothing, L"Bad\\Name", L"Bad\\Name", "sc create failed"},
+    {"--dtrs value begins with -", Prepare::nothing, L"--dtrs -x", kDefaultName, "must not begin with"},
+    {"--dtrs value ends with a backslash", Prepare::nothing, L"--dtrs x\\", kDefaultName,
+     "must not end with a backslash"},
+    {"--dtrs without a value", Prepare::nothing, L"--dtrs", kDefaultName, "usage:"},
+    {"two names", Prepare::nothing, L"One Two", L"One", "usage:"},
+};
+
+TEST_F(Package, InstallRefusesWithAMessageAndANonZeroStatus) {
+    for (const Refusal& refusal : kRefusals) {
+        SCOPED_TRACE(refusal.what);
+        std::optional<ManagedService> existing;
+        if (refusal.prepare == Prepare::remove_program) {
+            ASSERT_TRUE(DeleteFileW((root / L"rivelo_svc.exe").c_str()));
+        }
+        if (refusal.prepare == Prepare::register_the_name_first) {
+            existing.emplace(refusal.name, L"\"C:\\elsewhere\\other.exe\"");
+        }
+
+        const ProgramRun run = install(refusal.name, refusal.arguments);
+        EXPECT_NE(run.exit_code, 0u);
+        EXPECT_NE(run.err.find(refusal.message), std::string::npos) << run.out << run.err;
+
+        const std::optional<ServiceConfig> config = registered_config(refusal.name);
+        if (existing) {
+            ASSERT_TRUE(config.has_value());
+            EXPECT_EQ(config->command_line, L"\"C:\\elsewhere\\other.exe\"") << "left as it was";
+        } else {
+            EXPECT_FALSE(config.has_value());
+        }
+        if (refusal.prepare == Prepare::remove_program) {
+            copy_file(package_contents() + L"\\rivelo_svc.exe", root / L"rivelo_svc.exe");
+        }
+    }
+}
+
+TEST_F(Package, UninstallOfAServiceThatDoesNotExistIsNotAFailure) {
+    const ProgramRun run = uninstall(L"RiveloNeverInstalled");
+    EXPECT_EQ(run.exit_code, 0u) << run.out << run.err;
+    EXPECT_NE(run.out.find("there is no service named RiveloNeverInstalled"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace rivelo::test
