@@ -24,6 +24,7 @@
 #include "support/sample_root.h"
 #include "support/scratch_dir.h"
 #include "support/service_manager.h"
+#include "support/taskkill_probe.h"
 
 namespace rivelo::test {
 namespace {
@@ -310,7 +311,9 @@ TEST_F(Package, TheWholeLifeFromInstallToUninstall) {
     ASSERT_TRUE(service->stop());
     ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout)) << state_name(service->query().state);
     EXPECT_FALSE(still_running(web_server));
-    for (const auto& process : php_processes) EXPECT_FALSE(still_running(process)) << "php-cgi.exe left";
+    check_php_processes_ended([&] {
+        for (const auto& process : php_processes) EXPECT_FALSE(still_running(process)) << "php-cgi.exe left";
+    });
     EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0)) << "shut down, not killed";
     EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
 
@@ -337,7 +340,7 @@ TEST_F(Package, UninstallStopsARunningServiceBeforeItRemovesIt) {
     EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0)) << "shut down, not killed";
     EXPECT_FALSE(read_start_records(root.mysqladmin()).empty());
     EXPECT_EQ(count_processes(L"httpd.exe"), 0u) << "left behind";
-    EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind";
+    check_php_processes_ended([] { EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind"; });
 }
 
 enum class Prepare { nothing, remove_program, register_the_name_first };
