@@ -68,9 +68,9 @@ protected:
     }
 
     void submit_waiting_task() {
-        pool.submit([run_state = run_state, this] {
+        pool.submit([state = run_state, this] {
             started.add();
-            run_state->wait_for_stop();
+            state->wait_for_stop();
             ended.add();
         });
     }
@@ -127,9 +127,9 @@ TEST_F(WorkerPoolTest, JoinAndCloseWithNothingOutstandingReturnAtOnce) {
 
 TEST_F(WorkerPoolTest, TheTaskAndWhatItCapturedAreDestroyedWhenItReturns) {
     const auto captured = std::make_shared<int>(0);
-    pool.submit([captured, run_state = run_state, this] {
+    pool.submit([captured, state = run_state, this] {
         started.add();
-        run_state->wait_for_stop();
+        state->wait_for_stop();
     });
     ASSERT_TRUE(started.reaches(1, kPatience));
     EXPECT_EQ(captured.use_count(), 2) << "the running task holds its copy";
