@@ -35,7 +35,7 @@ void prepare_environment(const std::wstring& root_dir) {
     }
 
     std::wstring slashed = root_dir;
-    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    std::ranges::replace(slashed, L'\\', L'/');
     set_variable(kRootVariable, slashed);
 
     const std::optional<std::wstring> path = platform::get_environment_variable(kPathVariable);

@@ -31,7 +31,7 @@ bool is_well_formed(std::wstring_view text) noexcept {
 }
 
 bool is_blank(std::wstring_view text) noexcept {
-    return std::all_of(text.begin(), text.end(), is_white_space);
+    return std::ranges::all_of(text, is_white_space);
 }
 
 }  // namespace rivelo::launcher

@@ -57,7 +57,7 @@ void write_report(std::wstring_view message) {
         WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         return;
     }
-    write_all(handle, to_utf8(line));  // a report that cannot be written is lost
+    static_cast<void>(write_all(handle, to_utf8(line)));  // a report that cannot be written is lost
 }
 
 }  // namespace rivelo::platform

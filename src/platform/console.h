@@ -8,7 +8,7 @@ namespace rivelo::platform {
 enum class StandardErrorWrite { written, no_handle, failed };
 
 struct StandardErrorResult {
-    StandardErrorWrite outcome;
+    StandardErrorWrite outcome = StandardErrorWrite::written;
     std::error_code error;  // set when outcome is failed
 };
 

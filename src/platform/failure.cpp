@@ -11,7 +11,7 @@ namespace rivelo::platform {
 void fail_fast(std::wstring_view message) noexcept {
     try {
         write_report(message);
-    } catch (...) {
+    } catch (...) {  // NOLINT(bugprone-empty-catch)
         // The process ends anyway; the report is a courtesy.
     }
     TerminateProcess(GetCurrentProcess(), kFailFastExitStatus);
@@ -19,7 +19,7 @@ void fail_fast(std::wstring_view message) noexcept {
     for (;;) ExitProcess(kFailFastExitStatus);
 }
 
-std::wstring describe_exception(std::exception_ptr failure) noexcept {
+std::wstring describe_exception(const std::exception_ptr& failure) noexcept {
     try {
         std::rethrow_exception(failure);
     } catch (const FatalError& error) {

@@ -32,7 +32,7 @@ inline constexpr std::uint32_t kFailFastExitStatus = 0xC0000409;
 [[noreturn]] void fail_fast(std::wstring_view message) noexcept;
 
 // The report text for whatever was thrown.
-std::wstring describe_exception(std::exception_ptr failure) noexcept;
+std::wstring describe_exception(const std::exception_ptr& failure) noexcept;
 
 // Runs the body of a function that the platform calls (service main, control
 // handler, pool callback). No exception may cross into the platform: a failure

@@ -6,11 +6,14 @@
 #include "platform/win_api.h"
 
 // The system's own names for the pool objects, declared here so that code
-// above the platform layer can hold them without <windows.h>.
+// above the platform layer can hold them without <windows.h>. The names are
+// reserved ones, but they are the system's: no other name would match.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 struct _TP_POOL;
 struct _TP_CLEANUP_GROUP;
 struct _TP_CALLBACK_INSTANCE;
 struct _TP_CALLBACK_ENVIRON_V3;
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace rivelo::platform {
 

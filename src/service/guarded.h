@@ -29,7 +29,8 @@ public:
     // wait_until look at the value again afterwards.
     template <class Writer>
     auto write(Writer&& writer) {
-        struct WakeWaiters {
+        // A guard that lives in this frame only and is never copied.
+        struct WakeWaiters {  // NOLINT(cppcoreguidelines-special-member-functions)
             std::condition_variable_any& changed;
             ~WakeWaiters() { changed.notify_all(); }
         } wake{changed_};
