@@ -127,7 +127,7 @@ void ServiceHost::report_state(ServiceState state) {
         return status.record;
     });
     // A report that the platform refuses is lost; the record keeps the state.
-    control_.set_status(status_handle(), record);
+    static_cast<void>(control_.set_status(status_handle(), record));
 }
 
 ServiceStatusHandle ServiceHost::status_handle() const {
@@ -141,7 +141,7 @@ void ServiceHost::deliver(const ServiceCommand& command) {
     });
 }
 
-void RIVELO_WINAPI ServiceHost::service_entry(unsigned long, wchar_t**) noexcept {
+void RIVELO_WINAPI ServiceHost::service_entry(unsigned long /*argc*/, wchar_t** /*argv*/) noexcept {
     platform::guard_entry_point([] {
         enter_current_host().start_service();
         leave_current_host();
@@ -211,7 +211,8 @@ void ServiceHost::report_unless_stopping(ServiceState state) {
     status_.write([this, state](ReportedStatus& status) {
         if (status.stop_begun) return;
         status.record.current_state = win32_state_code(state);
-        control_.set_status(status_handle(), status.record);  // refused: lost, as in report_state
+        // Refused: lost, as in report_state.
+        static_cast<void>(control_.set_status(status_handle(), status.record));
     });
 }
 
