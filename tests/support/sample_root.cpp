@@ -25,7 +25,7 @@ const wchar_t* const kStandIns[][2] = {
 
 std::wstring image_path(HANDLE process) {
     std::wstring buffer(32768, L'\0');
-    DWORD size = static_cast<DWORD>(buffer.size());
+    auto size = static_cast<DWORD>(buffer.size());
     if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
     buffer.resize(size);
     return buffer;

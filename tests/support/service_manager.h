@@ -36,6 +36,8 @@ public:
     // Registers an own-process service on demand start with this command line.
     ManagedService(const std::wstring& name, const std::wstring& command_line);
     ~ManagedService();
+    ManagedService(const ManagedService&) = delete;
+    ManagedService& operator=(const ManagedService&) = delete;
     ManagedService(ManagedService&&) noexcept = default;
     ManagedService& operator=(ManagedService&&) = delete;
 

@@ -76,7 +76,7 @@ std::vector<StartRecord> read_start_records(const std::wstring& program_path) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(program.parent_path(), error)) {
         const std::wstring name = entry.path().filename().wstring();
-        if (name.rfind(prefix, 0) != 0 || entry.path().extension() != L".record") continue;
+        if (!name.starts_with(prefix) || entry.path().extension() != L".record") continue;
         // A record that cannot be read yet (its writer may still hold it
         // open for the rename) counts as not there; a later read sees it.
         const std::optional<std::wstring> text = read_utf16_file(entry.path());
@@ -85,8 +85,7 @@ std::vector<StartRecord> read_start_records(const std::wstring& program_path) {
         record->file = entry.path().wstring();
         records.push_back(std::move(*record));
     }
-    std::sort(records.begin(), records.end(),
-              [](const StartRecord& a, const StartRecord& b) { return a.started < b.started; });
+    std::ranges::sort(records, {}, &StartRecord::started);
     return records;
 }
 
