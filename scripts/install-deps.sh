@@ -4,6 +4,9 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 cmake ninja-build googletest procps)
+# The lint step (scripts/lint.sh): LLVM 19 on Debian 12 and 13 alike, so that
+# the format check and clang-tidy give the same verdict on both.
+packages+=(clang-19 lld-19 clang-format-19 clang-tidy-19)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything for Windows and runs every test
-# under Wine. Usage: scripts/test.sh [extra ctest arguments]
+# Installs what is missing, runs the lint step (scripts/lint.sh), builds
+# everything for Windows and runs every test under Wine.
+# Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RIVELO_BUILD_DIR:-$root/build}"
 
 bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/lint.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$build"
 cd "$build"
