@@ -102,13 +102,14 @@ void report_idle_cost(int seconds) {
         }
     });
     const auto per_task = [seconds](double cpu) { return 100.0 * cpu / (seconds * kTasks); };
-    std::printf("processor time of the process while %d pool tasks wait %d s for the stop\n", kTasks,
-                seconds);
-    std::printf("  blocking wait (wait_for_stop)   %9.3f s  %6.2f %% of a core per task\n", blocking,
-                per_task(blocking));
+    std::printf("processor time of the process while %d pool tasks wait %d s for the stop\n",
+                kTasks, seconds);
+    std::printf("  blocking wait (wait_for_stop)   %9.3f s  %6.2f %% of a core per task\n",
+                blocking, per_task(blocking));
     std::printf("  re-reading without pause (read) %9.3f s  %6.2f %% of a core per task\n", polling,
                 per_task(polling));
-    std::printf("  (this machine has %u logical processors)\n", std::thread::hardware_concurrency());
+    std::printf("  (this machine has %u logical processors)\n",
+                std::thread::hardware_concurrency());
 }
 
 void report_stop_latency(int rounds) {

@@ -90,12 +90,13 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<UniqueHandle> writers;
     for (int i = 0; i < options.writers; ++i) {
         std::wstring command_line = rivelo::test::command_line_for(
-            program, {kWriteMode, std::to_wstring(options.records), std::to_wstring(options.pause_ms)});
+            program,
+            {kWriteMode, std::to_wstring(options.records), std::to_wstring(options.pause_ms)});
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info)) {
+        if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                            nullptr, nullptr, &startup, &info)) {
             std::fprintf(stderr, "cannot start a writer, error %lu\n", GetLastError());
             return 1;
         }
@@ -118,11 +119,14 @@ int wmain(int argc, wchar_t** argv) {
         ++reads;
     }
     const long long written = static_cast<long long>(options.writers) * options.records;
-    std::printf("record_read_probe: %d writers (pause %d ms), %lld records written in %.1f s; %lld reads\n",
-                options.writers, options.pause_ms, written, (GetTickCount() - began) / 1000.0, reads);
+    std::printf(
+        "record_read_probe: %d writers (pause %d ms), %lld records written in %.1f s; %lld reads\n",
+        options.writers, options.pause_ms, written, (GetTickCount() - began) / 1000.0, reads);
     const auto whole_count = static_cast<long long>(read_whole.size());
-    std::printf("record_read_probe: records read whole %lld, never read whole %lld; reads that gave a blank or "
-                "partial record %lld\n",
-                whole_count, written - whole_count, read_blank);
+    std::printf(
+        "record_read_probe: records read whole %lld, never read whole %lld; reads that gave a "
+        "blank or "
+        "partial record %lld\n",
+        whole_count, written - whole_count, read_blank);
     return read_blank == 0 && whole_count == written ? 0 : 1;
 }

@@ -134,10 +134,12 @@ private:
                 const bool helper = _wcsicmp(entry.szExeFile, L"cmd.exe") == 0 ||
                                     _wcsicmp(entry.szExeFile, L"taskkill.exe") == 0 ||
                                     _wcsicmp(entry.szExeFile, L"mysqladmin.exe") == 0;
-                if (!helper || std::find(seen.begin(), seen.end(), entry.th32ProcessID) != seen.end()) continue;
+                if (!helper ||
+                    std::find(seen.begin(), seen.end(), entry.th32ProcessID) != seen.end())
+                    continue;
                 seen.push_back(entry.th32ProcessID);
-                UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                                 entry.th32ProcessID));
+                UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                                 FALSE, entry.th32ProcessID));
                 if (process) helpers_.push_back(std::move(process));
             }
             std::this_thread::sleep_for(1ms);
@@ -224,7 +226,8 @@ void measure_one_run(const Options& options, Figures& figures, bool measure_idle
 }
 
 double baseline_memory_kib() {
-    ManagedService service(service_name(L"RiveloBaseline"), quoted(rivelo::test::built_program(L"idle_service.exe")));
+    ManagedService service(service_name(L"RiveloBaseline"),
+                           quoted(rivelo::test::built_program(L"idle_service.exe")));
     if (!service.start()) throw std::runtime_error("StartService failed for the baseline");
     spin_until(service, ScmState::Running);
     UniqueHandle process = rivelo::test::open_process(service.query().process_id);
@@ -277,20 +280,24 @@ int wmain(int argc, wchar_t** argv) {
     };
     const Row rows[] = {
         {"start_to_running_ms", "start request to RUNNING", figures.start_to_running_ms, "ms"},
-        {"start_to_servers_ms", "start request to both servers running", figures.start_to_servers_ms, "ms"},
+        {"start_to_servers_ms", "start request to both servers running",
+         figures.start_to_servers_ms, "ms"},
         {"stop_overhead_ms", "last server exit to STOPPED", figures.stop_overhead_ms, "ms"},
-        {"own_stop_overhead_ms", "last server or stop helper exit to STOPPED", figures.own_stop_overhead_ms, "ms"},
+        {"own_stop_overhead_ms", "last server or stop helper exit to STOPPED",
+         figures.own_stop_overhead_ms, "ms"},
         {"stop_total_ms", "stop request to STOPPED", figures.stop_total_ms, "ms"},
         {"startup_cpu_ms", "service CPU time from start to idle", figures.startup_cpu_ms, "ms"},
-        {"idle_cpu_percent", "idle CPU over the idle period (% of one core)", figures.idle_cpu_percent, "%"},
+        {"idle_cpu_percent", "idle CPU over the idle period (% of one core)",
+         figures.idle_cpu_percent, "%"},
         {"service_memory_kib", "service working set", figures.service_memory_kib, "KiB"},
         {"baseline_memory_kib", "empty service working set", figures.baseline_memory_kib, "KiB"},
         {"executable_size_kib", "rivelo_svc.exe size as shipped", program_kib, "KiB"},
         {"zip_size_kib", "release zip size", zip_kib, "KiB"},
     };
-    std::printf("rivelo_svc benchmark: median and min..max over %d runs (idle period %d s; idle CPU,\n"
-                "start-up CPU and working sets from the first run only)\n",
-                options.runs, options.idle_seconds);
+    std::printf(
+        "rivelo_svc benchmark: median and min..max over %d runs (idle period %d s; idle CPU,\n"
+        "start-up CPU and working sets from the first run only)\n",
+        options.runs, options.idle_seconds);
     std::ofstream json(std::filesystem::path(options.json));
     json << "{\n  \"runs\": " << options.runs << ",\n  \"idle_seconds\": " << options.idle_seconds;
     for (const Row& row : rows) {

@@ -15,10 +15,12 @@ namespace {
 #if defined(__clang__)
 constexpr char kToolchain[] = "Built with Clang " __clang_version__;
 #elif defined(__GNUC__)
-#define RIVELO_GCC_VERSION \
-    RIVELO_STRINGIFY(__GNUC__) "." RIVELO_STRINGIFY(__GNUC_MINOR__) "." RIVELO_STRINGIFY(__GNUC_PATCHLEVEL__)
+#define RIVELO_GCC_VERSION     \
+    RIVELO_STRINGIFY(__GNUC__) \
+    "." RIVELO_STRINGIFY(__GNUC_MINOR__) "." RIVELO_STRINGIFY(__GNUC_PATCHLEVEL__)
 #if defined(__MINGW64__)
-constexpr char kToolchain[] = "Built with GCC " RIVELO_GCC_VERSION " (mingw-w64 " __MINGW64_VERSION_STR ")";
+constexpr char kToolchain[] =
+    "Built with GCC " RIVELO_GCC_VERSION " (mingw-w64 " __MINGW64_VERSION_STR ")";
 #else
 constexpr char kToolchain[] = "Built with GCC " RIVELO_GCC_VERSION;
 #endif

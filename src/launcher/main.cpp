@@ -15,7 +15,6 @@ int wmain(int argc, wchar_t** argv) {
         return rivelo::platform::kFatalExitStatus;
     } catch (...) {
         // Running out of memory, or anything unforeseen, ends the process at once.
-        rivelo::platform::fail_fast(
-            rivelo::platform::describe_exception(std::current_exception()));
+        rivelo::platform::fail_fast(rivelo::platform::describe_exception(std::current_exception()));
     }
 }

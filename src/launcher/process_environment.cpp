@@ -18,8 +18,8 @@ constexpr wchar_t kImagickFolder[] = L"php\\lib\\imagick";
 
 void set_variable(const std::wstring& name, const std::wstring& value) {
     if (const std::error_code error = platform::set_environment_variable(name, value)) {
-        throw platform::FatalError(L"cannot set " + name + L" to '" + value +
-                                   L"': " + platform::describe(error));
+        throw platform::FatalError(L"cannot set " + name + L" to '" + value + L"': " +
+                                   platform::describe(error));
     }
 }
 
@@ -27,8 +27,8 @@ void set_variable(const std::wstring& name, const std::wstring& value) {
 
 void prepare_environment(const std::wstring& root_dir) {
     if (const std::error_code error = platform::set_current_directory(root_dir)) {
-        throw platform::FatalError(L"cannot change the working directory to '" + root_dir +
-                                   L"': " + platform::describe(error));
+        throw platform::FatalError(L"cannot change the working directory to '" + root_dir + L"': " +
+                                   platform::describe(error));
     }
     if (!is_well_formed(root_dir)) {
         throw platform::FatalError(L"the root directory is not well-formed Unicode");

@@ -19,8 +19,7 @@ std::wstring folder_of_program() {
     }
     std::wstring folder = parent_folder(program.value());
     if (folder.empty()) {
-        throw platform::FatalError(L"the program's path '" + program.value() +
-                                   L"' has no folder");
+        throw platform::FatalError(L"the program's path '" + program.value() + L"' has no folder");
     }
     return folder;
 }

@@ -30,8 +30,6 @@ bool is_well_formed(std::wstring_view text) noexcept {
     return true;
 }
 
-bool is_blank(std::wstring_view text) noexcept {
-    return std::ranges::all_of(text, is_white_space);
-}
+bool is_blank(std::wstring_view text) noexcept { return std::ranges::all_of(text, is_white_space); }
 
 }  // namespace rivelo::launcher

@@ -35,7 +35,8 @@ DWORD wait_milliseconds(std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-std::wstring child_command_line(const std::wstring& program, const std::optional<std::wstring>& argument) {
+std::wstring child_command_line(const std::wstring& program,
+                                const std::optional<std::wstring>& argument) {
     std::wstring line;
     line += kQuote;
     line += program;
@@ -47,7 +48,8 @@ std::wstring child_command_line(const std::wstring& program, const std::optional
     return line;
 }
 
-Result<ChildProcess> start_child(const std::wstring& program, const std::optional<std::wstring>& argument) {
+Result<ChildProcess> start_child(const std::wstring& program,
+                                 const std::optional<std::wstring>& argument) {
     if (holds_nul(program) || (argument && holds_nul(*argument))) {
         return win32_error(ERROR_INVALID_PARAMETER);
     }

@@ -23,12 +23,14 @@ struct ExitPoll {
 
 // The command line a child gets: the program in double quotes, then, with an
 // argument, one space and the argument exactly as given.
-std::wstring child_command_line(const std::wstring& program, const std::optional<std::wstring>& argument);
+std::wstring child_command_line(const std::wstring& program,
+                                const std::optional<std::wstring>& argument);
 
 // Starts the program (no search along PATH) with the process's environment,
 // working directory and standard handles. Text holding a NUL is refused
 // before anything is created.
-Result<ChildProcess> start_child(const std::wstring& program, const std::optional<std::wstring>& argument);
+Result<ChildProcess> start_child(const std::wstring& program,
+                                 const std::optional<std::wstring>& argument);
 
 // Whether the child has exited, waiting at most `timeout` (zero: never blocks).
 Result<ExitPoll> wait_exit_for(const ChildProcess& child, std::chrono::milliseconds timeout);

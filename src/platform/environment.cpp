@@ -10,8 +10,8 @@ std::optional<std::wstring> get_environment_variable(const std::wstring& name) {
     std::wstring buffer(256, L'\0');
     for (;;) {
         SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetEnvironmentVariableW(name.c_str(), buffer.data(),
-                                                     static_cast<DWORD>(buffer.size()));
+        const DWORD length =
+            GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) {
             if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
             return std::wstring{};

@@ -44,7 +44,8 @@ std::error_code mark_deleted_classic(HANDLE file) {
 }
 
 bool lacks_information_class(std::error_code error) {
-    for (const DWORD code : {ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION}) {
+    for (const DWORD code :
+         {ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION}) {
         if (error == win32_error(code)) return true;
     }
     return false;
@@ -54,8 +55,8 @@ bool lacks_information_class(std::error_code error) {
 
 std::error_code open_existing(const std::wstring& path) {
     UniqueHandle handle(CreateFileW(path.c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return last_error();
     return {};
 }
@@ -91,8 +92,8 @@ Result<std::wstring> full_path(const std::wstring& path) {
 
 bool can_read_attributes(const std::wstring& path) {
     UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     return GetFileInformationByHandle(handle.get(), &info) != 0;

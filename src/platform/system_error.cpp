@@ -37,9 +37,7 @@ const std::error_category& win32_category() noexcept {
     return category;
 }
 
-std::error_code last_error() noexcept {
-    return win32_error(GetLastError());
-}
+std::error_code last_error() noexcept { return win32_error(GetLastError()); }
 
 std::wstring describe(std::error_code error) {
     std::wstring text = error.category() == win32_category()

@@ -16,8 +16,8 @@ public:
     virtual ~ChildProcesses() = default;
     virtual platform::Result<platform::ChildProcess> start_child(
         const std::wstring& program, const std::optional<std::wstring>& argument) = 0;
-    virtual platform::Result<platform::ExitPoll> wait_exit_for(const platform::ChildProcess& child,
-                                                               std::chrono::milliseconds timeout) = 0;
+    virtual platform::Result<platform::ExitPoll> wait_exit_for(
+        const platform::ChildProcess& child, std::chrono::milliseconds timeout) = 0;
     virtual platform::Result<std::uint32_t> wait_exit(const platform::ChildProcess& child) = 0;
 };
 

@@ -25,9 +25,9 @@ constexpr wchar_t kRootPassword[] = L"kqz4w7rvtx2lem";
 
 void run_database(UnitContext context, ChildProcesses& children) {
     const std::wstring program = launcher::path_join(context.root_dir, kServerProgram);
-    supervise(program, std::wstring(kServerOptions),
-              [&] { stop_database(context.root_dir, children); }, std::move(context.run_state),
-              children);
+    supervise(
+        program, std::wstring(kServerOptions), [&] { stop_database(context.root_dir, children); },
+        std::move(context.run_state), children);
 }
 
 void stop_database(const std::wstring& root_dir, ChildProcesses& children) {
@@ -35,13 +35,13 @@ void stop_database(const std::wstring& root_dir, ChildProcesses& children) {
     const std::wstring argument = std::wstring(kShutdownCommand) + kRootPassword;
     auto helper = children.start_child(program, argument);
     if (!helper.ok()) {
-        throw platform::FatalError(L"cannot start '" + program +
-                                   L"': " + platform::describe(helper.error()));
+        throw platform::FatalError(L"cannot start '" + program + L"': " +
+                                   platform::describe(helper.error()));
     }
     const auto waited = children.wait_exit(helper.value());
     if (!waited.ok()) {
-        throw platform::FatalError(L"cannot wait for '" + program +
-                                   L"': " + platform::describe(waited.error()));
+        throw platform::FatalError(L"cannot wait for '" + program + L"': " +
+                                   platform::describe(waited.error()));
     }
     platform::close_child(std::move(helper.value()));
 }

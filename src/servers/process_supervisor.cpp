@@ -40,7 +40,8 @@ void supervise(const std::wstring& program, const std::optional<std::wstring>& a
 
     const auto reaped = children.wait_exit(child);
     if (!reaped.ok()) {
-        throw platform::FatalError(kCannotReap + program + L"': " + platform::describe(reaped.error()));
+        throw platform::FatalError(kCannotReap + program + L"': " +
+                                   platform::describe(reaped.error()));
     }
     platform::close_child(std::move(child));
     run_state.reset();

@@ -21,7 +21,8 @@ constexpr wchar_t kEndPhpProcesses[] = L"/C taskkill /IM php-cgi.exe /F";
 
 // Starts the command interpreter with the argument; a helper that cannot be
 // started is given up (empty result).
-std::optional<platform::ChildProcess> start_helper(ChildProcesses& children, const wchar_t* argument) {
+std::optional<platform::ChildProcess> start_helper(ChildProcesses& children,
+                                                   const wchar_t* argument) {
     auto helper = children.start_child(kCommandInterpreter, std::wstring(argument));
     if (!helper.ok()) return std::nullopt;
     return std::move(helper.value());
@@ -42,8 +43,8 @@ void remove_pid_file(const std::wstring& pid_file) {
     if (!platform::can_read_attributes(pid_file)) return;
     const std::error_code error = platform::delete_file(pid_file);
     if (error) {
-        throw platform::FatalError(L"cannot delete the pid file '" + pid_file +
-                                   L"': " + platform::describe(error));
+        throw platform::FatalError(L"cannot delete the pid file '" + pid_file + L"': " +
+                                   platform::describe(error));
     }
 }
 
@@ -52,8 +53,9 @@ void remove_pid_file(const std::wstring& pid_file) {
 void run_web_server(UnitContext context, ChildProcesses& children) {
     const std::wstring pid_file = launcher::path_join(context.root_dir, kPidFile);
     const std::wstring program = launcher::path_join(context.root_dir, kServerProgram);
-    supervise(program, std::nullopt, [&] { stop_web_server(pid_file, children); },
-              std::move(context.run_state), children);
+    supervise(
+        program, std::nullopt, [&] { stop_web_server(pid_file, children); },
+        std::move(context.run_state), children);
 }
 
 void stop_web_server(const std::wstring& pid_file, ChildProcesses& children) {

@@ -91,9 +91,8 @@ ServiceHost::ServiceHost(platform::ServiceControl& control)
       accepted_controls_(kAcceptedControls) {}
 
 std::optional<std::wstring> ServiceHost::run(std::unique_ptr<ServiceHandler> handler) {
-    status_.write([this](ReportedStatus& status) {
-        status.record.controls_accepted = accepted_controls_;
-    });
+    status_.write(
+        [this](ReportedStatus& status) { status.record.controls_accepted = accepted_controls_; });
 
     const bool stored = handler_.write([&handler](std::unique_ptr<ServiceHandler>& slot) {
         if (slot) return false;
@@ -149,8 +148,8 @@ void RIVELO_WINAPI ServiceHost::service_entry(unsigned long /*argc*/, wchar_t** 
 }
 
 unsigned long RIVELO_WINAPI ServiceHost::control_entry(unsigned long control,
-                                                       unsigned long event_type,
-                                                       void* event_data, void* context) noexcept {
+                                                       unsigned long event_type, void* event_data,
+                                                       void* context) noexcept {
     platform::guard_entry_point([&] {
         static_cast<ServiceHost*>(context)->handle_control(static_cast<std::uint32_t>(control),
                                                            static_cast<std::uint32_t>(event_type),

@@ -37,7 +37,8 @@ WorkerPool WorkerPool::create() {
 }
 
 void WorkerPool::set_thread_range(std::uint32_t minimum, std::uint32_t maximum) {
-    if (!platform::set_thread_minimum(pool_, minimum)) throw platform::FatalError(kAllocationFailed);
+    if (!platform::set_thread_minimum(pool_, minimum))
+        throw platform::FatalError(kAllocationFailed);
     platform::set_thread_maximum(pool_, maximum);
 }
 

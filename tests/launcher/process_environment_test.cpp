@@ -81,21 +81,25 @@ TEST_F(ProcessEnvironment, ChildrenInheritTheRootAsDirectoryKvrRootAndPathEntry)
         std::wstring working_directory;
     };
     const Case cases[] = {
-        {"plain root", L"{dir}", L"C:\\windows", L"{fwd}", L"C:\\windows;{dir}\\php\\lib\\imagick", L"{dir}"},
-        {"trailing backslash", L"{dir}\\", L"C:\\windows", L"{fwd}/", L"C:\\windows;{dir}\\php\\lib\\imagick",
+        {"plain root", L"{dir}", L"C:\\windows", L"{fwd}", L"C:\\windows;{dir}\\php\\lib\\imagick",
          L"{dir}"},
-        {"forward slashes", L"{fwd}", L"C:\\windows", L"{fwd}", L"C:\\windows;{fwd}\\php\\lib\\imagick", L"{dir}"},
-        {"drive root", L"C:\\", L"C:\\windows", L"C:/", L"C:\\windows;C:\\php\\lib\\imagick", L"C:\\"},
+        {"trailing backslash", L"{dir}\\", L"C:\\windows", L"{fwd}/",
+         L"C:\\windows;{dir}\\php\\lib\\imagick", L"{dir}"},
+        {"forward slashes", L"{fwd}", L"C:\\windows", L"{fwd}",
+         L"C:\\windows;{fwd}\\php\\lib\\imagick", L"{dir}"},
+        {"drive root", L"C:\\", L"C:\\windows", L"C:/", L"C:\\windows;C:\\php\\lib\\imagick",
+         L"C:\\"},
         {"empty PATH", L"{dir}", L"", L"{fwd}", L";{dir}\\php\\lib\\imagick", L"{dir}"},
-        {"PATH ending with ;", L"{dir}", L"C:\\windows;", L"{fwd}", L"C:\\windows;;{dir}\\php\\lib\\imagick",
-         L"{dir}"},
+        {"PATH ending with ;", L"{dir}", L"C:\\windows;", L"{fwd}",
+         L"C:\\windows;;{dir}\\php\\lib\\imagick", L"{dir}"},
         {"PATH holding the entry already", L"{dir}", L"{dir}\\php\\lib\\imagick", L"{fwd}",
          L"{dir}\\php\\lib\\imagick;{dir}\\php\\lib\\imagick", L"{dir}"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetCurrentDirectoryW(saved_directory.c_str());
-        restore_variable(L"PATH", c.path_before ? std::optional(expand(*c.path_before)) : std::nullopt);
+        restore_variable(L"PATH",
+                         c.path_before ? std::optional(expand(*c.path_before)) : std::nullopt);
 
         launcher::prepare_environment(expand(c.root));
 

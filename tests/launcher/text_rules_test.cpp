@@ -42,12 +42,12 @@ TEST(WellFormedUnicode, OnlyPairedSurrogatesAreAccepted) {
     const Case cases[] = {
         {L"", true},
         {L"C:\\web", true},
-        {L"\xD83D\xDE00", true},        // a pair
-        {L"a\xD800", false},            // high at the end
-        {L"\xD800x", false},            // high before a non-surrogate
-        {L"\xDC00", false},             // low alone
-        {L"\xDE00\xD83D", false},       // reversed pair
-        {L"\xD83D\xDE00\xDE00", false}, // pair then a lone low
+        {L"\xD83D\xDE00", true},         // a pair
+        {L"a\xD800", false},             // high at the end
+        {L"\xD800x", false},             // high before a non-surrogate
+        {L"\xDC00", false},              // low alone
+        {L"\xDE00\xD83D", false},        // reversed pair
+        {L"\xD83D\xDE00\xDE00", false},  // pair then a lone low
     };
     for (const Case& c : cases) {
         EXPECT_EQ(is_well_formed(c.text), c.well_formed) << "text of " << c.text.size() << " units";
@@ -113,11 +113,11 @@ TEST(PathExistence, OpenErrorsAreReadAsMissingExistingOrAFailedTest) {
         PathExistence answer;
     };
     const Case cases[] = {
-        {0, false, PathExistence::exists},      {2, false, PathExistence::missing},
-        {3, false, PathExistence::missing},     {15, false, PathExistence::missing},
-        {53, false, PathExistence::missing},    {67, false, PathExistence::missing},
-        {32, false, PathExistence::exists},     {1920, false, PathExistence::exists},
-        {5, true, PathExistence::missing},      {123, true, PathExistence::missing},
+        {0, false, PathExistence::exists},   {2, false, PathExistence::missing},
+        {3, false, PathExistence::missing},  {15, false, PathExistence::missing},
+        {53, false, PathExistence::missing}, {67, false, PathExistence::missing},
+        {32, false, PathExistence::exists},  {1920, false, PathExistence::exists},
+        {5, true, PathExistence::missing},   {123, true, PathExistence::missing},
         {21, true, PathExistence::missing},
     };
     for (const Case& c : cases) {

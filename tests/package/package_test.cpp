@@ -99,7 +99,8 @@ std::optional<ServiceConfig> registered_config(const std::wstring& name) {
     QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed);
     std::vector<BYTE> description(needed);
     auto* text = reinterpret_cast<SERVICE_DESCRIPTIONW*>(description.data());
-    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, description.data(), needed, &needed) &&
+    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, description.data(), needed,
+                             &needed) &&
         text->lpDescription) {
         config.description = text->lpDescription;
     }
@@ -107,8 +108,8 @@ std::optional<ServiceConfig> registered_config(const std::wstring& name) {
     DWORD timeout = 0;
     DWORD size = sizeof timeout;
     const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + name;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"PreshutdownTimeout", RRF_RT_REG_DWORD, nullptr, &timeout,
-                     &size) == ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"PreshutdownTimeout", RRF_RT_REG_DWORD,
+                     nullptr, &timeout, &size) == ERROR_SUCCESS) {
         config.preshutdown_timeout_ms = timeout;
     }
     return config;
@@ -140,7 +141,8 @@ protected:
     // as an administrator's "Run as administrator" would.
     ProgramRun run_script(const wchar_t* script, const std::wstring& arguments) {
         ProgramOptions options;
-        options.command_line = L"cmd.exe /d /s /c \"" + quoted(root / script) + L" " + arguments + L"\"";
+        options.command_line =
+            L"cmd.exe /d /s /c \"" + quoted(root / script) + L" " + arguments + L"\"";
         options.working_directory = system_folder();
         options.timeout = kScriptTimeout;
         return run_program(system_folder() + L"\\cmd.exe", options);
@@ -151,7 +153,9 @@ protected:
         return run_script(L"install-service.cmd", arguments);
     }
 
-    ProgramRun uninstall(const std::wstring& arguments) { return run_script(L"uninstall-service.cmd", arguments); }
+    ProgramRun uninstall(const std::wstring& arguments) {
+        return run_script(L"uninstall-service.cmd", arguments);
+    }
 
     // Registers the default service with the package's script and starts it:
     // RUNNING, with its process open.
@@ -162,7 +166,8 @@ protected:
         ASSERT_TRUE(opened.has_value());
         service.emplace(std::move(*opened));
         ASSERT_TRUE(service->start());
-        ASSERT_TRUE(service->wait_for(ScmState::Running, kStateTimeout)) << state_name(service->query().state);
+        ASSERT_TRUE(service->wait_for(ScmState::Running, kStateTimeout))
+            << state_name(service->query().state);
         service_process = open_process(service->query().process_id);
         ASSERT_TRUE(service_process.valid());
     }
@@ -187,7 +192,8 @@ protected:
 TEST_F(Package, HoldsTheProgramTheScriptsTheLicenceAndTheReadMe) {
     EXPECT_EQ(files_in(package_contents()), kPackageFiles);
     std::ifstream licence(std::filesystem::path(root / L"LICENSE"));
-    const std::string text((std::istreambuf_iterator<char>(licence)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(licence)),
+                           std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("MIT License"), std::string::npos);
     EXPECT_NE(text.find("Copyright (c) 2026 KVR Rivelo project"), std::string::npos);
     // Batch files need CRLF line ends on Windows.
@@ -228,7 +234,8 @@ TEST_F(Package, ProgramCarriesTheVersionAManifestAndNoSymbols) {
         wchar_t* value = nullptr;
         UINT chars = 0;
         const std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + key;
-        if (!VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &chars)) return std::wstring();
+        if (!VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &chars))
+            return std::wstring();
         return std::wstring(value);
     };
     EXPECT_EQ(string_value(L"ProductName"), L"KVR Rivelo");
@@ -243,7 +250,8 @@ TEST_F(Package, ProgramCarriesTheVersionAManifestAndNoSymbols) {
     const char* data = static_cast<const char*>(LockResource(LoadResource(module.get(), manifest)));
     const std::string text(data, SizeofResource(module.get(), manifest));
     EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
-    EXPECT_NE(text.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos) << "Windows 10 and 11";
+    EXPECT_NE(text.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos)
+        << "Windows 10 and 11";
 
     // Stripped: no COFF symbol table (debug sections go with it).
     std::ifstream file(std::filesystem::path(program), std::ios::binary);
@@ -277,7 +285,8 @@ TEST_F(Package, InstallRegistersTheRootSafelyAndUninstallRemovesIt) {
 
         const std::optional<ServiceConfig> config = registered_config(registration.name);
         ASSERT_TRUE(config.has_value());
-        EXPECT_EQ(config->command_line, quoted(root / L"rivelo_svc.exe") + registration.command_line_after_program);
+        EXPECT_EQ(config->command_line,
+                  quoted(root / L"rivelo_svc.exe") + registration.command_line_after_program);
         EXPECT_EQ(config->start_type, static_cast<DWORD>(SERVICE_AUTO_START));
         EXPECT_EQ(config->service_type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
         EXPECT_EQ(config->display_name, std::wstring(L"KVR Rivelo - ") + registration.name);
@@ -309,12 +318,15 @@ TEST_F(Package, TheWholeLifeFromInstallToUninstall) {
     for (const StartRecord& record : php) php_processes.push_back(open_process(record.pid));
 
     ASSERT_TRUE(service->stop());
-    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout)) << state_name(service->query().state);
+    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout))
+        << state_name(service->query().state);
     EXPECT_FALSE(still_running(web_server));
     check_php_processes_ended([&] {
-        for (const auto& process : php_processes) EXPECT_FALSE(still_running(process)) << "php-cgi.exe left";
+        for (const auto& process : php_processes)
+            EXPECT_FALSE(still_running(process)) << "php-cgi.exe left";
     });
-    EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0)) << "shut down, not killed";
+    EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0))
+        << "shut down, not killed";
     EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
 
     // A service is deleted once the last handle to it is closed.
@@ -337,10 +349,12 @@ TEST_F(Package, UninstallStopsARunningServiceBeforeItRemovesIt) {
     EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
     EXPECT_FALSE(registered_config(kDefaultName).has_value());
     EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
-    EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0)) << "shut down, not killed";
+    EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0))
+        << "shut down, not killed";
     EXPECT_FALSE(read_start_records(root.mysqladmin()).empty());
     EXPECT_EQ(count_processes(L"httpd.exe"), 0u) << "left behind";
-    check_php_processes_ended([] { EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind"; });
+    check_php_processes_ended(
+        [] { EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind"; });
 }
 
 enum class Prepare { nothing, remove_program, register_the_name_first };
@@ -354,10 +368,13 @@ struct Refusal {
 };
 
 const Refusal kRefusals[] = {
-    {"program not beside the script", Prepare::remove_program, L"", kDefaultName, "rivelo_svc.exe is not in"},
-    {"service exists already", Prepare::register_the_name_first, L"", kDefaultName, "exists already"},
+    {"program not beside the script", Prepare::remove_program, L"", kDefaultName,
+     "rivelo_svc.exe is not in"},
+    {"service exists already", Prepare::register_the_name_first, L"", kDefaultName,
+     "exists already"},
     {"sc refuses the name", Prepare::nothing, L"Bad\\Name", L"Bad\\Name", "sc create failed"},
-    {"--dtrs value begins with -", Prepare::nothing, L"--dtrs -x", kDefaultName, "must not begin with"},
+    {"--dtrs value begins with -", Prepare::nothing, L"--dtrs -x", kDefaultName,
+     "must not begin with"},
     {"--dtrs value ends with a backslash", Prepare::nothing, L"--dtrs x\\", kDefaultName,
      "must not end with a backslash"},
     {"--dtrs without a value", Prepare::nothing, L"--dtrs", kDefaultName, "usage:"},
@@ -395,7 +412,8 @@ TEST_F(Package, InstallRefusesWithAMessageAndANonZeroStatus) {
 TEST_F(Package, UninstallOfAServiceThatDoesNotExistIsNotAFailure) {
     const ProgramRun run = uninstall(L"RiveloNeverInstalled");
     EXPECT_EQ(run.exit_code, 0u) << run.out << run.err;
-    EXPECT_NE(run.out.find("there is no service named RiveloNeverInstalled"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("there is no service named RiveloNeverInstalled"), std::string::npos)
+        << run.out;
 }
 
 }  // namespace

@@ -75,7 +75,8 @@ protected:
     ScratchDir scratch;
     const std::wstring recorder = scratch / L"program files\\record_start.exe";
     const std::wstring saved_directory = current_directory();
-    const std::optional<std::wstring> saved_variable = platform::get_environment_variable(kVariable);
+    const std::optional<std::wstring> saved_variable =
+        platform::get_environment_variable(kVariable);
 };
 
 TEST_F(ChildProcessTest, CommandLineIsTheQuotedProgramThenOneSpaceAndTheRawArgument) {
@@ -137,7 +138,8 @@ TEST_F(ChildProcessTest, TextHoldingANulIsRefusedBeforeAnythingIsStarted) {
 TEST_F(ChildProcessTest, PollAndWaitSeeARunningChildThenItsExitCode) {
     const std::wstring name = L"rivelo-child-" + std::to_wstring(GetCurrentProcessId());
     const UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
-    const UniqueHandle started_event(CreateEventW(nullptr, TRUE, FALSE, (name + L".started").c_str()));
+    const UniqueHandle started_event(
+        CreateEventW(nullptr, TRUE, FALSE, (name + L".started").c_str()));
     const std::wstring program = scratch / L"wait_for_event.exe";
     copy_file(built_program(L"wait_for_event.exe"), program);
 
@@ -182,7 +184,8 @@ TEST(ChildProcessWait, HandlesThatGiveNoExitCodeAreErrors) {
     };
     Case cases[] = {
         {"no handle", ChildProcess{}},
-        {"signalled event", ChildProcess{UniqueHandle(CreateEventW(nullptr, TRUE, TRUE, nullptr)), {}}},
+        {"signalled event",
+         ChildProcess{UniqueHandle(CreateEventW(nullptr, TRUE, TRUE, nullptr)), {}}},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -266,7 +269,8 @@ TEST(ChildProcessStandardHandles, EachPresentHandleIsPassedOnAndTheDuplicatesAre
         {"all three", Given::pipe, Given::pipe, Given::pipe, 0, "hello out", "err"},
         {"output only, error invalid", Given::none, Given::pipe, Given::invalid,
          kLacksInput | kLacksError, "out", ""},
-        {"error only", Given::none, Given::none, Given::pipe, kLacksInput | kLacksOutput, "", "err"},
+        {"error only", Given::none, Given::none, Given::pipe, kLacksInput | kLacksOutput, "",
+         "err"},
     };
     const std::wstring probe = built_program(L"std_handles_probe.exe");
     for (const Case& c : cases) {
@@ -276,7 +280,8 @@ TEST(ChildProcessStandardHandles, EachPresentHandleIsPassedOnAndTheDuplicatesAre
         Pipe error = make_pipe();
         const std::string sent = "hello ";
         DWORD written = 0;
-        WriteFile(input.write.get(), sent.data(), static_cast<DWORD>(sent.size()), &written, nullptr);
+        WriteFile(input.write.get(), sent.data(), static_cast<DWORD>(sent.size()), &written,
+                  nullptr);
         input.write.reset();
 
         const auto pick = [](Given given, const UniqueHandle& pipe_end) -> HANDLE {

@@ -58,9 +58,9 @@ private:
 const std::wstring kValues[] = {L"7", L" -x", L"\x65E5\x672C", std::wstring(1000, L'v')};
 
 TEST(DtrsTask, KeepsRunningThroughEveryOtherStateAndEndsOnStopPending) {
-    const ServiceState others[] = {ServiceState::Running,         ServiceState::PausePending,
-                                   ServiceState::Paused,          ServiceState::ContinuePending,
-                                   ServiceState::Stopped,         ServiceState::StartPending};
+    const ServiceState others[] = {ServiceState::Running, ServiceState::PausePending,
+                                   ServiceState::Paused,  ServiceState::ContinuePending,
+                                   ServiceState::Stopped, ServiceState::StartPending};
     for (const std::wstring& value : kValues) {
         SCOPED_TRACE(platform::to_utf8(value.substr(0, 8)));
         const auto state = RunState::create(ServiceState::StartPending);

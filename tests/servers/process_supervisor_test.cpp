@@ -74,7 +74,8 @@ public:
         return child;
     }
 
-    Result<ExitPoll> wait_exit_for(const ChildProcess& child, std::chrono::milliseconds timeout) override {
+    Result<ExitPoll> wait_exit_for(const ChildProcess& child,
+                                   std::chrono::milliseconds timeout) override {
         log("poll " + std::to_string(timeout.count()));
         std::lock_guard lock(mutex_);
         EXPECT_EQ(child.process.get(), process_);
@@ -110,7 +111,8 @@ public:
         return changed_.wait_for(lock, kPatience, [&] { return calls_.size() >= count; });
     }
 
-    void expect_started_with(const std::wstring& program, const std::optional<std::wstring>& argument) {
+    void expect_started_with(const std::wstring& program,
+                             const std::optional<std::wstring>& argument) {
         std::lock_guard lock(mutex_);
         EXPECT_EQ(program_, program);
         EXPECT_EQ(argument_, argument);
@@ -118,7 +120,8 @@ public:
 
     void expect_reaped_then_closed() {
         std::lock_guard lock(mutex_);
-        EXPECT_TRUE(handles_open_at_reap_) << "the child's handles were closed before it was reaped";
+        EXPECT_TRUE(handles_open_at_reap_)
+            << "the child's handles were closed before it was reaped";
         ASSERT_TRUE(process_watch_ && thread_watch_);
         EXPECT_EQ(process_watch_->others(), 0) << "process handle left open";
         EXPECT_EQ(thread_watch_->others(), 0) << "thread handle left open";
@@ -150,11 +153,14 @@ TEST(ProcessSupervisor, AsksTheServerToStopOnlyWhileItRuns) {
     const Case cases[] = {
         {"already exited", {kExited}, {"start", "poll 0", "reap"}},
         {"the first look fails", {kPollFailed}, {"start", "poll 0", "reap"}},
-        {"exits after one request", {kRunning, kExited}, {"start", "poll 0", "stop", kGrace, "reap"}},
+        {"exits after one request",
+         {kRunning, kExited},
+         {"start", "poll 0", "stop", kGrace, "reap"}},
         {"keeps running through three requests",
          {kRunning, kRunning, kRunning, kExited},
          {"start", "poll 0", "stop", kGrace, "stop", kGrace, "stop", kGrace, "reap"}},
-        {"a look after a request fails", {kRunning, kPollFailed},
+        {"a look after a request fails",
+         {kRunning, kPollFailed},
          {"start", "poll 0", "stop", kGrace, "reap"}},
     };
     for (const Case& c : cases) {
@@ -163,7 +169,8 @@ TEST(ProcessSupervisor, AsksTheServerToStopOnlyWhileItRuns) {
         children.polls = c.polls;
         const RunStateRef run_state = RunState::create(ServiceState::StopPending);
         BackgroundCall([&] {
-            servers::supervise(kProgram, kArgument, [&] { children.log("stop"); }, run_state, children);
+            servers::supervise(
+                kProgram, kArgument, [&] { children.log("stop"); }, run_state, children);
         }).finish("supervise to return");
         EXPECT_EQ(children.calls(), c.calls);
         children.expect_started_with(kProgram, kArgument);
@@ -177,7 +184,8 @@ TEST(ProcessSupervisor, AServerThatCannotStartIsGivenUpWithoutWaitingForTheStop)
     children.start_failure = platform::win32_error(ERROR_FILE_NOT_FOUND);
     const RunStateRef run_state = RunState::create(ServiceState::Running);
     BackgroundCall([&] {
-        servers::supervise(kProgram, std::nullopt, [&] { children.log("stop"); }, run_state, children);
+        servers::supervise(
+            kProgram, std::nullopt, [&] { children.log("stop"); }, run_state, children);
     }).finish("supervise to give up the server");
     EXPECT_EQ(children.calls(), std::vector<std::string>{"start"});
     children.expect_started_with(kProgram, std::nullopt);
@@ -189,7 +197,8 @@ TEST(ProcessSupervisor, EveryStateButStopPendingKeepsTheServerRunningUntouched) 
     children.polls = {kRunning, kExited};
     const RunStateRef run_state = RunState::create(ServiceState::Stopped);
     BackgroundCall supervision([&] {
-        servers::supervise(kProgram, std::nullopt, [&] { children.log("stop"); }, run_state, children);
+        servers::supervise(
+            kProgram, std::nullopt, [&] { children.log("stop"); }, run_state, children);
     });
     ASSERT_TRUE(children.wait_for_calls(1));
 
@@ -198,11 +207,13 @@ TEST(ProcessSupervisor, EveryStateButStopPendingKeepsTheServerRunningUntouched) 
         EXPECT_FALSE(supervision.returns_within(kStillBlocking / 2))
             << "returned on state " << static_cast<int>(state);
     }
-    EXPECT_EQ(children.calls(), std::vector<std::string>{"start"}) << "the child was looked at before the stop";
+    EXPECT_EQ(children.calls(), std::vector<std::string>{"start"})
+        << "the child was looked at before the stop";
 
     run_state->write(ServiceState::StopPending);
     supervision.finish("supervise after the stop");
-    EXPECT_EQ(children.calls(), (std::vector<std::string>{"start", "poll 0", "stop", kGrace, "reap"}));
+    EXPECT_EQ(children.calls(),
+              (std::vector<std::string>{"start", "poll 0", "stop", kGrace, "reap"}));
     children.expect_reaped_then_closed();
 }
 
@@ -230,7 +241,8 @@ TEST(ProcessSupervisor, AFailedFinalWaitInAPoolTaskEndsTheProcessAtOnce) {
     options.timeout = kPatience;
     const ProgramRun run = run_program(program, options);
     EXPECT_EQ(run.exit_code, platform::kFailFastExitStatus);
-    const std::string expected = platform::to_utf8(platform::describe(platform::win32_error(ERROR_INVALID_HANDLE)));
+    const std::string expected =
+        platform::to_utf8(platform::describe(platform::win32_error(ERROR_INVALID_HANDLE)));
     EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
 }
 
@@ -243,7 +255,8 @@ protected:
     const std::wstring program = scratch / L"server dir\\wait_for_event.exe";
     const std::wstring name = L"rivelo-server-" + std::to_wstring(GetCurrentProcessId());
     const UniqueHandle stop_event{CreateEventW(nullptr, TRUE, FALSE, name.c_str())};
-    const UniqueHandle started_event{CreateEventW(nullptr, TRUE, FALSE, (name + L".started").c_str())};
+    const UniqueHandle started_event{
+        CreateEventW(nullptr, TRUE, FALSE, (name + L".started").c_str())};
     const RunStateRef run_state = RunState::create(ServiceState::Stopped);
 };
 
@@ -252,11 +265,15 @@ protected:
 TEST_F(RealServer, RunsTheServerUntilTheStopThenAsksUntilItHasExited) {
     std::atomic<int> requests{0};
     BackgroundCall supervision([&] {
-        servers::supervise(program, name, [&] {
-            if (++requests == 3) SetEvent(stop_event.get());
-        }, run_state);
+        servers::supervise(
+            program, name,
+            [&] {
+                if (++requests == 3) SetEvent(stop_event.get());
+            },
+            run_state);
     });
-    ASSERT_EQ(WaitForSingleObject(started_event.get(), 10000), WAIT_OBJECT_0) << "the server did not start";
+    ASSERT_EQ(WaitForSingleObject(started_event.get(), 10000), WAIT_OBJECT_0)
+        << "the server did not start";
 
     run_state->write(ServiceState::Running);
     EXPECT_FALSE(supervision.returns_within(kStillBlocking));

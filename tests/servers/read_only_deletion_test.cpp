@@ -45,8 +45,16 @@ TEST(ReadOnlyDeletion, TheClassicWayOnlyWhereTheFileSystemLacksTheFirst) {
         int first_calls = 0;
         int classic_calls = 0;
         const std::error_code result = platform::mark_read_only_deleted({
-            .ignoring_read_only = [&] { ++first_calls; return answer(c.first_answer); },
-            .clearing_read_only = [&] { ++classic_calls; return answer(c.classic_answer); },
+            .ignoring_read_only =
+                [&] {
+                    ++first_calls;
+                    return answer(c.first_answer);
+                },
+            .clearing_read_only =
+                [&] {
+                    ++classic_calls;
+                    return answer(c.classic_answer);
+                },
         });
         EXPECT_EQ(result, answer(c.result));
         EXPECT_EQ(first_calls, 1);

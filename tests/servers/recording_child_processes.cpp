@@ -12,7 +12,8 @@ RecordingChildProcesses::RecordingChildProcesses(std::wstring watched_file)
     : watched_file_(std::move(watched_file)) {}
 
 bool RecordingChildProcesses::watched_file_present() const {
-    return !watched_file_.empty() && GetFileAttributesW(watched_file_.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return !watched_file_.empty() &&
+           GetFileAttributesW(watched_file_.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 platform::Result<platform::ChildProcess> RecordingChildProcesses::start_child(
@@ -21,18 +22,20 @@ platform::Result<platform::ChildProcess> RecordingChildProcesses::start_child(
     const auto failure = start_failures.find(argument.value_or(L""));
     if (failure != start_failures.end()) return failure->second;
 
-    platform::ChildProcess child{platform::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), {}};
+    platform::ChildProcess child{
+        platform::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), {}};
     started_[child.process.get()] = {program, argument};
     return child;
 }
 
-platform::Result<platform::ExitPoll> RecordingChildProcesses::wait_exit_for(const platform::ChildProcess&,
-                                                                            std::chrono::milliseconds) {
+platform::Result<platform::ExitPoll> RecordingChildProcesses::wait_exit_for(
+    const platform::ChildProcess&, std::chrono::milliseconds) {
     ADD_FAILURE() << "a stop action polled a child";
     return platform::win32_error(ERROR_INVALID_FUNCTION);
 }
 
-platform::Result<std::uint32_t> RecordingChildProcesses::wait_exit(const platform::ChildProcess& child) {
+platform::Result<std::uint32_t> RecordingChildProcesses::wait_exit(
+    const platform::ChildProcess& child) {
     const auto found = started_.find(child.process.get());
     if (found == started_.end()) {
         ADD_FAILURE() << "wait for a child that was not started here";
@@ -48,8 +51,8 @@ platform::Result<std::uint32_t> RecordingChildProcesses::wait_exit(const platfor
 void PrintTo(const RecordingChildProcesses::Call& call, std::ostream* out) {
     *out << (call.operation == RecordingChildProcesses::Operation::start ? "start " : "wait ")
          << platform::to_utf8(call.program) << " ["
-         << (call.argument ? platform::to_utf8(*call.argument) : std::string("no argument")) << "] file "
-         << (call.file_present ? "present" : "absent");
+         << (call.argument ? platform::to_utf8(*call.argument) : std::string("no argument"))
+         << "] file " << (call.file_present ? "present" : "absent");
 }
 
 }  // namespace rivelo::test

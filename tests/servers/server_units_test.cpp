@@ -79,8 +79,8 @@ ChildRun run_with_output_file(const std::wstring& program, std::wstring command_
                               const std::wstring& output_file) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     platform::UniqueHandle output(CreateFileW(output_file.c_str(), GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output) {
         ADD_FAILURE() << "cannot create the output file, error " << GetLastError();
         return {};
@@ -91,8 +91,8 @@ ChildRun run_with_output_file(const std::wstring& program, std::wstring command_
     startup.hStdOutput = output.get();
     startup.hStdError = output.get();
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info)) {
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return {};
     }
@@ -101,7 +101,8 @@ ChildRun run_with_output_file(const std::wstring& program, std::wstring command_
     output.reset();
 
     ChildRun run;
-    run.ended = WaitForSingleObject(process.get(), static_cast<DWORD>(kStopTimeout.count())) == WAIT_OBJECT_0;
+    run.ended = WaitForSingleObject(process.get(), static_cast<DWORD>(kStopTimeout.count())) ==
+                WAIT_OBJECT_0;
     if (!run.ended) TerminateProcess(process.get(), 1);
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
@@ -181,7 +182,8 @@ TEST_P(ServerUnitsStop, BothServersStopWithTheirOwnMethodsAndGetTheirCommandLine
     EXPECT_NO_THROW(database.get());
     EXPECT_TRUE(httpd_process.exits_within(std::chrono::milliseconds::zero()));
     check_php_processes_ended([&] {
-        for (const WatchedProcess& process : php_processes) EXPECT_TRUE(process.exits_within(kExitTimeout));
+        for (const WatchedProcess& process : php_processes)
+            EXPECT_TRUE(process.exits_within(kExitTimeout));
     });
     EXPECT_FALSE(file_exists(pid_file));
     ASSERT_TRUE(mysqld_process.exits_within(std::chrono::milliseconds::zero()));
@@ -241,7 +243,8 @@ TEST_F(ServerUnits, ServersThatExitedBeforeTheStopAreNotStopped) {
 
     EXPECT_TRUE(ends_within(web, kStopTimeout));
     EXPECT_TRUE(ends_within(database, kStopTimeout));
-    for (const WatchedProcess& process : php_processes) EXPECT_TRUE(process.running()) << "no taskkill ran";
+    for (const WatchedProcess& process : php_processes)
+        EXPECT_TRUE(process.running()) << "no taskkill ran";
     EXPECT_TRUE(file_exists(root / kPidFile));
     EXPECT_TRUE(read_start_records(root / kMysqladminProgram).empty());
 }
@@ -255,8 +258,9 @@ TEST_F(ServerUnits, ARefusedPasswordRepeatsTheShutdownForAsLongAsTheServerRuns) 
 
     state->write(ServiceState::StopPending);
 
-    EXPECT_GE(root.wait_for_records(root / kMysqladminProgram, kRefusedRequests, kStopTimeout).size(),
-              kRefusedRequests);
+    EXPECT_GE(
+        root.wait_for_records(root / kMysqladminProgram, kRefusedRequests, kStopTimeout).size(),
+        kRefusedRequests);
     EXPECT_FALSE(ends_within(database, std::chrono::milliseconds::zero()));
     EXPECT_TRUE(server.running()) << "never ended by force";
 

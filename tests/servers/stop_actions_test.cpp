@@ -129,7 +129,8 @@ TEST_F(WebServerStop, AFailedWaitForEitherHelperIsFatal) {
         ASSERT_TRUE(message.has_value());
         EXPECT_TRUE(contains(*message, helper)) << *message;
         EXPECT_TRUE(contains(*message, L"(os error 5)")) << *message;
-        EXPECT_EQ(children.calls.back().operation, Operation::wait) << "nothing runs after the failed wait";
+        EXPECT_EQ(children.calls.back().operation, Operation::wait)
+            << "nothing runs after the failed wait";
         // A failed wait for the first helper comes before the pid file.
         EXPECT_EQ(file_exists(pid_file), helper == std::wstring(kEndHttpd));
     }
@@ -146,8 +147,9 @@ TEST_F(WebServerStop, APidFileThatCannotBeDeletedIsFatal) {
     RemoveDirectoryW(pid_file.c_str());
 
     write_pid_file();
-    const platform::UniqueHandle held(CreateFileW(pid_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const platform::UniqueHandle held(CreateFileW(pid_file.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
     ASSERT_TRUE(held);
     children.calls.clear();
     auto held_message = fatal_message([&] { servers::stop_web_server(pid_file, children); });

@@ -51,9 +51,8 @@ TEST(GuardedPoisoning, AReaderThatThrowsLeavesTheLockUsable) {
 
 TEST(GuardedPoisoning, AWaiterFailsOnceAWriterHasPoisonedTheLock) {
     Guarded<int> value(0);
-    std::future<void> waiter = std::async(std::launch::async, [&value] {
-        value.wait_until([](int stored) { return stored == 1; });
-    });
+    std::future<void> waiter = std::async(
+        std::launch::async, [&value] { value.wait_until([](int stored) { return stored == 1; }); });
     fail_a_write(value);
     if (waiter.wait_for(test::kPatience) != std::future_status::ready) {
         test::give_up("a waiter on a poisoned lock");

@@ -20,14 +20,14 @@ using service::RunStateRef;
 using service::ServiceState;
 
 constexpr std::array kAllStates = {
-    ServiceState::ContinuePending, ServiceState::Paused,  ServiceState::PausePending,
+    ServiceState::ContinuePending, ServiceState::Paused,       ServiceState::PausePending,
     ServiceState::Running,         ServiceState::StartPending, ServiceState::Stopped,
     ServiceState::StopPending,
 };
 
 constexpr std::array kStatesThatKeepTasksRunning = {
-    ServiceState::Stopped,         ServiceState::StartPending, ServiceState::Running,
-    ServiceState::PausePending,    ServiceState::Paused,       ServiceState::ContinuePending,
+    ServiceState::Stopped,      ServiceState::StartPending, ServiceState::Running,
+    ServiceState::PausePending, ServiceState::Paused,       ServiceState::ContinuePending,
 };
 
 constexpr int kTasks = 3;
@@ -65,8 +65,9 @@ TEST(RunState, OnlyStopPendingWakesTheWaitersAndEveryOneThenReadsIt) {
     for (const auto& waiter : waiters) waiter->finish("a waiter to wake on StopPending");
     for (const auto& read_after_wake : seen) EXPECT_EQ(read_after_wake, ServiceState::StopPending);
 
-    BackgroundCall([run_state] { run_state->wait_for_stop(); })
-        .finish("a wait that begins after the stop");
+    BackgroundCall([run_state] {
+        run_state->wait_for_stop();
+    }).finish("a wait that begins after the stop");
 }
 
 // The old way of waiting: tasks that re-read without pause must not keep the

@@ -97,7 +97,8 @@ protected:
     platform::UniqueHandle& server(const std::wstring& program, std::size_t count = 1) {
         const auto records = root.wait_for_records(program, count, kRecordTimeout);
         EXPECT_GE(records.size(), count) << "server did not start";
-        servers.push_back(records.empty() ? platform::UniqueHandle() : open_process(records.back().pid));
+        servers.push_back(records.empty() ? platform::UniqueHandle()
+                                          : open_process(records.back().pid));
         return servers.back();
     }
 
@@ -105,7 +106,8 @@ protected:
     // the stop has been handled, which here may be never.
     void request_stop() {
         const std::wstring controller = built_program(L"service_controller.exe");
-        stopper = start_detached(controller, command_line_for(controller, {service->name(), L"stop"}));
+        stopper =
+            start_detached(controller, command_line_for(controller, {service->name(), L"stop"}));
     }
 
     SampleRoot root;
@@ -126,7 +128,8 @@ TEST_F(ServiceFault, ARefusedPasswordKeepsTheStopTryingUntilTheDatabaseExits) {
         << "the shutdown request is not repeated";
     // The web server's stop runs on its own track, beside the repeated
     // requests; under load it may take longer than a few of them.
-    EXPECT_TRUE(eventually([&] { return !still_running(httpd); })) << "the web server stops on its own track";
+    EXPECT_TRUE(eventually([&] { return !still_running(httpd); }))
+        << "the web server stops on its own track";
     EXPECT_TRUE(still_running(mysqld));
     EXPECT_EQ(service->query().state, static_cast<std::uint32_t>(ScmState::StopPending));
 
@@ -134,7 +137,8 @@ TEST_F(ServiceFault, ARefusedPasswordKeepsTheStopTryingUntilTheDatabaseExits) {
     DeleteFileW((root / L"mysql\\refuse-password").c_str());
     ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
     EXPECT_EQ(wait_for_process(mysqld.get(), 0ms), std::optional<std::uint32_t>(0));
-    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout),
+              std::optional<std::uint32_t>(0));
 }
 
 TEST_F(ServiceFault, AMissingDatabaseStopProgramEndsTheServiceAtOnceAndLeavesTheDatabaseAlone) {
@@ -155,7 +159,8 @@ TEST_F(ServiceFault, AWebServerThatExitsAtOnceIsNotStoppedAndItsPidFileStays) {
     write_file(root.pid_file(), "4242\r\n");
     // A PHP process that this service did not start: no taskkill may reach it.
     copy_file(built_program(L"php-cgi.exe"), root / L"other\\php-cgi.exe");
-    auto& other_php = servers.emplace_back(start_detached(root / L"other\\php-cgi.exe", L"php-cgi.exe"));
+    auto& other_php =
+        servers.emplace_back(start_detached(root / L"other\\php-cgi.exe", L"php-cgi.exe"));
 
     start_service();
     server(root.httpd());
@@ -164,7 +169,8 @@ TEST_F(ServiceFault, AWebServerThatExitsAtOnceIsNotStoppedAndItsPidFileStays) {
     ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
     EXPECT_TRUE(file_exists(root.pid_file()));
     EXPECT_TRUE(still_running(other_php));
-    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout),
+              std::optional<std::uint32_t>(0));
 }
 
 TEST_F(ServiceFault, AReadOnlyPidFileIsRemovedAtTheStop) {
@@ -178,7 +184,8 @@ TEST_F(ServiceFault, AReadOnlyPidFileIsRemovedAtTheStop) {
     ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
     EXPECT_FALSE(file_exists(root.pid_file()));
     EXPECT_FALSE(still_running(httpd));
-    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(wait_for_process(service_process.get(), kStateTimeout),
+              std::optional<std::uint32_t>(0));
 }
 
 TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
@@ -188,8 +195,9 @@ TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
     service_process = open_process(service->query().process_id);
     ASSERT_TRUE(service_process.valid());
     // Stop as early as the manager lets a stop through.
-    ASSERT_TRUE(eventually(
-        [&] { return service->control(SERVICE_CONTROL_STOP) || GetLastError() != kCannotAcceptControl; }));
+    ASSERT_TRUE(eventually([&] {
+        return service->control(SERVICE_CONTROL_STOP) || GetLastError() != kCannotAcceptControl;
+    }));
 
     // Every state from the stop on, until the service process has ended: once
     // the stop has begun, RUNNING must never be reported again.

@@ -18,14 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "launcher/process_environment.h"
+#include "platform/environment.h"
 #include "platform/failure.h"
 #include "platform/service_control.h"
 #include "platform/system_error.h"
-#include "service/service_host.h"
-#include "launcher/process_environment.h"
-#include "platform/environment.h"
 #include "service/command_handler.h"
 #include "service/run_state.h"
+#include "service/service_host.h"
 #include "service/worker_pool.h"
 #include "support/patience.h"
 #include "support/sample_root.h"
@@ -389,9 +389,7 @@ std::vector<ServiceCommand> commands_of(const std::vector<Delivery>& deliveries,
     return commands;
 }
 
-ServiceCommand command(Kind kind) {
-    return {.kind = kind};
-}
+ServiceCommand command(Kind kind) { return {.kind = kind}; }
 
 // Every request in the control table carries this event type and data, so
 // that Extended shows them passed through.
@@ -456,11 +454,17 @@ TEST(ControlTable, EachRequestGivesItsReportsAndItsCommandAndAnswersZero) {
         {"stop while paused, no resume first", State::Paused, kStop, stopping, command(Kind::Stop)},
         {"shutdown while paused", State::Paused, kShutdown, stopping, command(Kind::Stop)},
         {"preshutdown while paused", State::Paused, kPreshutdown, stopping, command(Kind::Stop)},
-        {"pause while running", State::Running, kPause, {State::PausePending, State::Paused},
+        {"pause while running",
+         State::Running,
+         kPause,
+         {State::PausePending, State::Paused},
          command(Kind::Pause)},
         {"pause while paused", State::Paused, kPause, none, extended(kPause)},
-        {"continue while paused", State::Paused, kContinue,
-         {State::ContinuePending, State::Running}, command(Kind::Resume)},
+        {"continue while paused",
+         State::Paused,
+         kContinue,
+         {State::ContinuePending, State::Running},
+         command(Kind::Resume)},
         {"continue while running", State::Running, kContinue, none, extended(kContinue)},
         {"interrogate", State::Running, kInterrogate, none, extended(kInterrogate)},
         {"user-defined code", State::Running, kUserControl, none, extended(kUserControl)},
@@ -509,15 +513,16 @@ TEST(ServiceLife, EveryReportCarriesTheFixedRecordAndEachCommandLiesBetweenItsRe
 
     const std::vector<Delivery> deliveries = scene.journal.deliveries();
     ASSERT_EQ(commands_of(deliveries),
-              (std::vector<ServiceCommand>{command(Kind::Start), command(Kind::Pause),
+              (std::vector<ServiceCommand>{command(Kind::Start),
+                                           command(Kind::Pause),
                                            command(Kind::Resume),
                                            {.kind = Kind::Extended, .control = kInterrogate},
                                            command(Kind::Stop)}));
     std::vector<State> seen;
     for (const Delivery& delivery : deliveries) seen.push_back(delivery.state_seen);
-    EXPECT_EQ(seen, (std::vector<State>{State::StartPending, State::PausePending,
-                                        State::ContinuePending, State::Running,
-                                        State::StopPending}));
+    EXPECT_EQ(seen,
+              (std::vector<State>{State::StartPending, State::PausePending, State::ContinuePending,
+                                  State::Running, State::StopPending}));
 
     struct Transition {
         std::size_t pending_report, delivery, final_report;
@@ -672,7 +677,7 @@ TEST(StateCodes, EachStateIsReportedWithItsCodeAndReadBack) {
         std::uint32_t code;
     };
     const Case cases[] = {
-        {State::ContinuePending, 5}, {State::Paused, 7},  {State::PausePending, 6},
+        {State::ContinuePending, 5}, {State::Paused, 7},       {State::PausePending, 6},
         {State::Running, 4},         {State::StartPending, 2}, {State::Stopped, 1},
         {State::StopPending, 3},
     };
@@ -755,7 +760,8 @@ TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
     }
     test::check_php_processes_ended([&] {
         for (const auto& process : php_processes) {
-            EXPECT_TRUE(test::wait_for_process(process.get(), 0ms).has_value()) << "a PHP process still runs";
+            EXPECT_TRUE(test::wait_for_process(process.get(), 0ms).has_value())
+                << "a PHP process still runs";
         }
     });
     EXPECT_EQ(test::wait_for_process(servers.back().get(), 0ms), std::optional<std::uint32_t>(0))

@@ -140,7 +140,8 @@ TEST_F(ServiceRun, StartsBothServersAndStopsThemWithTheirOwnStopMethods) {
     EXPECT_FALSE(file_exists(root.pid_file()));
     const auto admin = read_start_records(root.mysqladmin());
     ASSERT_FALSE(admin.empty());
-    EXPECT_EQ(admin.front().command_line, quoted(root.mysqladmin()) + L" shutdown -uroot -pkqz4w7rvtx2lem");
+    EXPECT_EQ(admin.front().command_line,
+              quoted(root.mysqladmin()) + L" shutdown -uroot -pkqz4w7rvtx2lem");
 }
 
 TEST_F(ServiceRun, PauseContinueInterrogateAndUserControlsLeaveTheServersAlone) {

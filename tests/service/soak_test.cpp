@@ -44,7 +44,8 @@ double median(std::vector<double> values) {
 
 TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
     SampleRoot root;
-    ManagedService service(L"RiveloSoak", L"\"" + root.service_program() + L"\" start -w \"" + root.path() + L"\"");
+    ManagedService service(
+        L"RiveloSoak", L"\"" + root.service_program() + L"\" start -w \"" + root.path() + L"\"");
     const int total = cycles();
     std::vector<CycleFigures> figures;
     const bool php_exit_checked = taskkill_ends_every_process_of_a_name();
@@ -61,14 +62,18 @@ TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
         // What runs now, for the report of a server that did not start.
         const auto census = [] {
             std::string text = "running:";
-            for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe", L"rivelo_svc.exe"}) {
+            for (const wchar_t* name :
+                 {L"httpd.exe", L"php-cgi.exe", L"mysqld.exe", L"rivelo_svc.exe"}) {
                 text += " " + platform::to_utf8(name) + " " + std::to_string(count_processes(name));
             }
             return text;
         };
-        ASSERT_EQ(root.wait_for_records(root.httpd(), expected, kStateTimeout).size(), expected) << census();
-        ASSERT_EQ(root.wait_for_records(root.mysqld(), expected, kStateTimeout).size(), expected) << census();
-        ASSERT_EQ(root.wait_for_records(root.php_cgi(), 2 * expected, kStateTimeout).size(), 2 * expected)
+        ASSERT_EQ(root.wait_for_records(root.httpd(), expected, kStateTimeout).size(), expected)
+            << census();
+        ASSERT_EQ(root.wait_for_records(root.mysqld(), expected, kStateTimeout).size(), expected)
+            << census();
+        ASSERT_EQ(root.wait_for_records(root.php_cgi(), 2 * expected, kStateTimeout).size(),
+                  2 * expected)
             << census();
 
         CycleFigures now;
@@ -108,8 +113,10 @@ TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
         std::printf("soak: this system reports no handle count for another process\n");
     }
     EXPECT_LE(median(last_memory), median(first_memory) * 1.10 + 256) << "memory grows";
-    std::printf("soak: %d cycles; handles first %.0f last %.0f; working set first %.0f KiB last %.0f KiB\n",
-                total, median(first_handles), median(last_handles), median(first_memory), median(last_memory));
+    std::printf(
+        "soak: %d cycles; handles first %.0f last %.0f; working set first %.0f KiB last %.0f KiB\n",
+        total, median(first_handles), median(last_handles), median(first_memory),
+        median(last_memory));
 }
 
 }  // namespace

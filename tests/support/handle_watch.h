@@ -21,12 +21,13 @@ public:
 
     // Handles to the object other than the watch's own; -1 when unknown.
     [[nodiscard]] long others() const {
-        using QueryObject = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+        using QueryObject =
+            NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
         // GetProcAddress gives a pointer to a function of another type; the
         // step through void* tells GCC (-Wcast-function-type) that this is meant.
         // NOLINTBEGIN(bugprone-casting-through-void)
-        static const auto query = reinterpret_cast<QueryObject>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+        static const auto query = reinterpret_cast<QueryObject>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
         // NOLINTEND(bugprone-casting-through-void)
         PUBLIC_OBJECT_BASIC_INFORMATION info{};
         ULONG length = 0;

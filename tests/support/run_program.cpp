@@ -33,7 +33,8 @@ Pipe make_pipe() {
 void drain(HANDLE handle, std::string& into) {
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0) into.append(buffer, got);
+    while (ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        into.append(buffer, got);
 }
 
 std::wstring environment_block(const std::vector<std::wstring>& entries) {
@@ -64,8 +65,7 @@ ProgramRun run_program(const std::wstring& application, const ProgramOptions& op
     if (options.environment) block = environment_block(*options.environment);
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT,
-                        options.environment ? block.data() : nullptr,
+                        CREATE_UNICODE_ENVIRONMENT, options.environment ? block.data() : nullptr,
                         options.working_directory ? options.working_directory->c_str() : nullptr,
                         &startup, &info)) {
         ADD_FAILURE() << "cannot start program, error " << GetLastError();
@@ -94,11 +94,13 @@ ProgramRun run_program(const std::wstring& application, const ProgramOptions& op
     return run;
 }
 
-std::wstring command_line_for(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+std::wstring command_line_for(const std::wstring& program,
+                              const std::vector<std::wstring>& arguments) {
     std::wstring line = L"\"" + program + L"\"";
     for (const std::wstring& argument : arguments) {
         line += L' ';
-        const bool plain = !argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos;
+        const bool plain =
+            !argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos;
         if (plain) {
             line += argument;
             continue;

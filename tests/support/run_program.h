@@ -30,7 +30,8 @@ ProgramRun run_program(const std::wstring& application, const ProgramOptions& op
 
 // The quoted program followed by the arguments, each quoted by the C runtime's
 // rules where needed.
-std::wstring command_line_for(const std::wstring& program, const std::vector<std::wstring>& arguments);
+std::wstring command_line_for(const std::wstring& program,
+                              const std::vector<std::wstring>& arguments);
 
 // The folder of the running test program, where every built program lies.
 std::wstring bin_dir();

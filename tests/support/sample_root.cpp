@@ -32,8 +32,8 @@ std::wstring image_path(HANDLE process) {
 }
 
 bool same_path(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -54,7 +54,8 @@ void SampleRoot::lay_out_stand_ins() const {
     make_folders(scratch_ / L"apache\\logs");
     make_folders(scratch_ / L"php\\lib\\imagick");
     make_folders(scratch_ / L"mysql\\data");
-    for (const auto& [built, installed] : kStandIns) copy_file(built_program(built), *this / installed);
+    for (const auto& [built, installed] : kStandIns)
+        copy_file(built_program(built), *this / installed);
 }
 
 SampleRoot::~SampleRoot() { end_stand_ins(); }
@@ -64,18 +65,20 @@ void SampleRoot::end_stand_ins() const {
         const std::wstring program = *this / stand_in[1];
         for (const StartRecord& record : read_start_records(program)) {
             platform::UniqueHandle process(
-                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                            record.pid));
+                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                            FALSE, record.pid));
             // The id may have been reused by an unrelated process since.
             if (!process || !same_path(image_path(process.get()), program)) continue;
             if (WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) continue;
             TerminateProcess(process.get(), 1);
-            WaitForSingleObject(process.get(), static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
+            WaitForSingleObject(process.get(),
+                                static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
         }
     }
 }
 
-std::vector<StartRecord> SampleRoot::wait_for_records(const std::wstring& program, std::size_t count,
+std::vector<StartRecord> SampleRoot::wait_for_records(const std::wstring& program,
+                                                      std::size_t count,
                                                       std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -96,8 +99,11 @@ std::size_t count_processes(const std::wstring& image_name) {
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     std::size_t count = 0;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, image_name.c_str()) == 0 && process_running(entry.th32ProcessID)) ++count;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, image_name.c_str()) == 0 &&
+            process_running(entry.th32ProcessID))
+            ++count;
     }
     return count;
 }

@@ -37,7 +37,9 @@ public:
     SampleRoot& operator=(const SampleRoot&) = delete;
 
     [[nodiscard]] const std::wstring& path() const { return scratch_.path(); }
-    [[nodiscard]] std::wstring operator/(const std::wstring& relative) const { return scratch_ / relative; }
+    [[nodiscard]] std::wstring operator/(const std::wstring& relative) const {
+        return scratch_ / relative;
+    }
 
     [[nodiscard]] std::wstring service_program() const { return scratch_ / L"rivelo_svc.exe"; }
     [[nodiscard]] std::wstring httpd() const { return scratch_ / kHttpdProgram; }

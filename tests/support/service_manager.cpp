@@ -17,21 +17,30 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 SC_HANDLE as_sc(void* handle) { return static_cast<SC_HANDLE>(handle); }
 
 std::runtime_error scm_failure(const char* what) {
-    return std::runtime_error(std::string(what) + " failed, error " + std::to_string(GetLastError()));
+    return std::runtime_error(std::string(what) + " failed, error " +
+                              std::to_string(GetLastError()));
 }
 
 }  // namespace
 
 const char* state_name(std::uint32_t state) {
     switch (state) {
-        case 1: return "STOPPED";
-        case 2: return "START_PENDING";
-        case 3: return "STOP_PENDING";
-        case 4: return "RUNNING";
-        case 5: return "CONTINUE_PENDING";
-        case 6: return "PAUSE_PENDING";
-        case 7: return "PAUSED";
-        default: return "UNKNOWN";
+        case 1:
+            return "STOPPED";
+        case 2:
+            return "START_PENDING";
+        case 3:
+            return "STOP_PENDING";
+        case 4:
+            return "RUNNING";
+        case 5:
+            return "CONTINUE_PENDING";
+        case 6:
+            return "PAUSE_PENDING";
+        case 7:
+            return "PAUSED";
+        default:
+            return "UNKNOWN";
     }
 }
 
@@ -39,19 +48,21 @@ void ManagedService::CloseServiceHandle::operator()(void* handle) const noexcept
     ::CloseServiceHandle(as_sc(handle));
 }
 
-ManagedService::ManagedService(std::wstring name, ServiceHandle manager, ServiceHandle service, bool owned)
+ManagedService::ManagedService(std::wstring name, ServiceHandle manager, ServiceHandle service,
+                               bool owned)
     : name_(std::move(name)),
       manager_(std::move(manager)),
       service_(std::move(service)),
       delete_on_destruction_(owned) {}
 
-ManagedService::ManagedService(const std::wstring& name, const std::wstring& command_line) : name_(name) {
+ManagedService::ManagedService(const std::wstring& name, const std::wstring& command_line)
+    : name_(name) {
     manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager_) throw scm_failure("OpenSCManagerW");
-    service_.reset(CreateServiceW(as_sc(manager_.get()), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                  SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr,
-                                  nullptr, nullptr, nullptr));
+    service_.reset(CreateServiceW(as_sc(manager_.get()), name.c_str(), name.c_str(),
+                                  SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command_line.c_str(),
+                                  nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service_) throw scm_failure("CreateServiceW");
     delete_on_destruction_ = true;
 }
@@ -117,8 +128,8 @@ void make_dispatcher_fail_fast() {
 }
 
 platform::UniqueHandle open_process(std::uint32_t pid) {
-    return platform::UniqueHandle(
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
+    return platform::UniqueHandle(OpenProcess(
+        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
 }
 
 std::optional<std::uint32_t> wait_for_process(void* process, std::chrono::milliseconds timeout) {

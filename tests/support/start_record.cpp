@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 std::optional<std::wstring> read_utf16_file(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
     if (file.bad() || bytes.size() % sizeof(wchar_t) != 0) return std::nullopt;
     std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
     std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(text.data()));
@@ -26,7 +27,8 @@ std::optional<std::wstring> read_utf16_file(const fs::path& path) {
 
 // A whole decimal number, or nothing.
 std::optional<std::uint64_t> parse_number(const std::wstring& text) {
-    if (text.empty() || text.find_first_not_of(L"0123456789") != std::wstring::npos) return std::nullopt;
+    if (text.empty() || text.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return std::nullopt;
     return std::wcstoull(text.c_str(), nullptr, 10);
 }
 
@@ -61,7 +63,8 @@ std::optional<StartRecord> parse(const std::wstring& text) {
         }
         begin = end + 1;
     }
-    if (!pid || *pid == 0 || !started || !has_command_line || !has_working_directory) return std::nullopt;
+    if (!pid || *pid == 0 || !started || !has_command_line || !has_working_directory)
+        return std::nullopt;
     record.pid = static_cast<std::uint32_t>(*pid);
     record.started = *started;
     return record;

@@ -27,7 +27,8 @@ bool probe_taskkill() {
     std::vector<WatchedProcess> processes;
     for (int i = 0; i < kProbeProcesses; ++i) processes.push_back(start_process(program));
     // Both have started for certain once both have written their records.
-    if (SampleRoot::wait_for_records(program, kProbeProcesses, kPatience).size() != kProbeProcesses) {
+    if (SampleRoot::wait_for_records(program, kProbeProcesses, kPatience).size() !=
+        kProbeProcesses) {
         ADD_FAILURE() << "the taskkill probe's processes did not start";
     }
 
@@ -36,7 +37,8 @@ bool probe_taskkill() {
         command_line_for(kCommandInterpreter, {L"/C", L"taskkill", L"/IM", kProbeImage, L"/F"});
     run_program(kCommandInterpreter, taskkill);
     bool all_ended = true;
-    for (const WatchedProcess& process : processes) all_ended = process.exits_within(kPatience) && all_ended;
+    for (const WatchedProcess& process : processes)
+        all_ended = process.exits_within(kPatience) && all_ended;
     for (const WatchedProcess& process : processes) {
         if (process.running()) process.terminate();
     }
@@ -51,9 +53,10 @@ bool taskkill_ends_every_process_of_a_name() {
 }
 
 void skip_php_exit_check() {
-    GTEST_SKIP() << "skipped on this platform: the check that every php-cgi.exe ended; this system's "
-                    "taskkill /IM ends only one process of a name (probe: two running, one taskkill, one "
-                    "left), as Wine 10 does";
+    GTEST_SKIP()
+        << "skipped on this platform: the check that every php-cgi.exe ended; this system's "
+           "taskkill /IM ends only one process of a name (probe: two running, one taskkill, one "
+           "left), as Wine 10 does";
 }
 
 }  // namespace rivelo::test

@@ -9,15 +9,19 @@
 namespace rivelo::test {
 
 WatchedProcess::WatchedProcess(std::uint32_t pid)
-    : process_(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+    : process_(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                           FALSE, pid)) {
     if (!process_) ADD_FAILURE() << "cannot open process " << pid << ", error " << GetLastError();
 }
 
 bool WatchedProcess::exits_within(std::chrono::milliseconds timeout) const {
-    return WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) ==
+           WAIT_OBJECT_0;
 }
 
-bool WatchedProcess::running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+bool WatchedProcess::running() const {
+    return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
 
 std::uint32_t WatchedProcess::exit_code() const {
     DWORD code = 0;
@@ -27,7 +31,8 @@ std::uint32_t WatchedProcess::exit_code() const {
 
 void WatchedProcess::terminate() const {
     TerminateProcess(process_.get(), 1);
-    WaitForSingleObject(process_.get(), static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
+    WaitForSingleObject(process_.get(),
+                        static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
 }
 
 WatchedProcess start_process(const std::wstring& program) {
@@ -35,8 +40,8 @@ WatchedProcess start_process(const std::wstring& program) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
         ADD_FAILURE() << "cannot start a program, error " << GetLastError();
         return WatchedProcess(platform::UniqueHandle());
     }
