@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
+
 #include "platform/unique_handle.h"
 
 namespace rivelo::platform {
@@ -44,11 +47,10 @@ std::error_code mark_deleted_classic(HANDLE file) {
 }
 
 bool lacks_information_class(std::error_code error) {
-    for (const DWORD code :
-         {ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION}) {
-        if (error == win32_error(code)) return true;
-    }
-    return false;
+    constexpr std::array<DWORD, 3> kAnswers = {ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED,
+                                               ERROR_INVALID_FUNCTION};
+    return std::ranges::any_of(kAnswers,
+                               [error](DWORD code) { return error == win32_error(code); });
 }
 
 }  // namespace

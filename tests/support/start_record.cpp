@@ -21,7 +21,7 @@ std::optional<std::wstring> read_utf16_file(const fs::path& path) {
                             std::istreambuf_iterator<char>());
     if (file.bad() || bytes.size() % sizeof(wchar_t) != 0) return std::nullopt;
     std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
-    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(text.data()));
+    std::ranges::copy(bytes, reinterpret_cast<char*>(text.data()));
     return text;
 }
 
@@ -37,7 +37,8 @@ std::optional<std::uint64_t> parse_number(const std::wstring& text) {
 std::optional<StartRecord> parse(const std::wstring& text) {
     if (text.empty() || text.back() != L'\n') return std::nullopt;
     StartRecord record;
-    std::optional<std::uint64_t> pid, started;
+    std::optional<std::uint64_t> pid;
+    std::optional<std::uint64_t> started;
     bool has_command_line = false;
     bool has_working_directory = false;
     std::size_t begin = 0;

@@ -25,6 +25,7 @@ bool probe_taskkill() {
     const std::wstring program = scratch / kProbeImage;
     copy_file(built_program(L"php-cgi.exe"), program);
     std::vector<WatchedProcess> processes;
+    processes.reserve(kProbeProcesses);
     for (int i = 0; i < kProbeProcesses; ++i) processes.push_back(start_process(program));
     // Both have started for certain once both have written their records.
     if (SampleRoot::wait_for_records(program, kProbeProcesses, kPatience).size() !=
