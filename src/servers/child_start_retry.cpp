@@ -18,19 +18,20 @@ constexpr std::array kPassingStartFailures = {
     1455,  // ERROR_COMMITMENT_LIMIT: the paging file is full
 };
 
-bool passing(std::error_code error) {
+}  // namespace
+
+bool is_passing_start_failure(std::error_code error) {
     return error.category() == platform::win32_category() &&
            std::ranges::find(kPassingStartFailures, error.value()) != kPassingStartFailures.end();
 }
-
-}  // namespace
 
 platform::Result<platform::ChildProcess> start_child_with_retry(
     ChildProcesses& children, const std::wstring& program,
     const std::optional<std::wstring>& argument) {
     auto started = children.start_child(program, argument);
     auto pause = kFirstStartRetryPause;
-    for (int attempt = 2; attempt <= kStartAttempts && !started.ok() && passing(started.error());
+    for (int attempt = 2;
+         attempt <= kStartAttempts && !started.ok() && is_passing_start_failure(started.error());
          ++attempt) {
         children.pause_before_retry(pause);
         pause *= 2;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "servers/child_processes.h"
 
@@ -13,6 +14,10 @@ inline constexpr int kStartAttempts = 5;
 // The pause before the second attempt; each later pause is twice the one
 // before: 50, 100, 200 and 400 ms, 750 ms in all.
 inline constexpr std::chrono::milliseconds kFirstStartRetryPause{50};
+
+// Whether a start refused with this error is tried again: the system was
+// short of memory or resources, or the new process died in its own start-up.
+bool is_passing_start_failure(std::error_code error);
 
 // The one way the service starts a child. A start that the system refused for
 // a passing reason (it was short of memory or resources, or the new process
