@@ -1,5 +1,7 @@
 #include "servers/child_processes.h"
 
+#include <thread>
+
 namespace rivelo::servers {
 
 namespace {
@@ -16,6 +18,9 @@ public:
     }
     platform::Result<std::uint32_t> wait_exit(const platform::ChildProcess& child) override {
         return platform::wait_exit(child);
+    }
+    void pause_before_retry(std::chrono::milliseconds pause) override {
+        std::this_thread::sleep_for(pause);
     }
 };
 

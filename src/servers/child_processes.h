@@ -19,6 +19,9 @@ public:
     virtual platform::Result<platform::ExitPoll> wait_exit_for(
         const platform::ChildProcess& child, std::chrono::milliseconds timeout) = 0;
     virtual platform::Result<std::uint32_t> wait_exit(const platform::ChildProcess& child) = 0;
+    // The wait between two attempts to start a child (see child_start_retry.h),
+    // here so that tests see the pauses without spending them.
+    virtual void pause_before_retry(std::chrono::milliseconds pause) = 0;
 };
 
 // The real operations of the platform layer.

@@ -4,6 +4,7 @@
 
 #include "launcher/path_join.h"
 #include "platform/failure.h"
+#include "servers/child_start_retry.h"
 #include "servers/process_supervisor.h"
 
 namespace rivelo::servers {
@@ -33,7 +34,7 @@ void run_database(UnitContext context, ChildProcesses& children) {
 void stop_database(const std::wstring& root_dir, ChildProcesses& children) {
     const std::wstring program = launcher::path_join(root_dir, kAdminProgram);
     const std::wstring argument = std::wstring(kShutdownCommand) + kRootPassword;
-    auto helper = children.start_child(program, argument);
+    auto helper = start_child_with_retry(children, program, argument);
     if (!helper.ok()) {
         throw platform::FatalError(L"cannot start '" + program + L"': " +
                                    platform::describe(helper.error()));

@@ -15,7 +15,8 @@ void run_database(UnitContext context, ChildProcesses& children = system_child_p
 
 // Runs mysql\bin\mysqladmin.exe under the root directory with the shutdown
 // command as the database user root and waits for it; its exit code is not
-// looked at. A helper that cannot be started or waited for is a FatalError.
+// looked at. A helper that cannot be started, even when tried again, or that
+// cannot be waited for is a FatalError.
 void stop_database(const std::wstring& root_dir, ChildProcesses& children);
 
 }  // namespace rivelo::servers

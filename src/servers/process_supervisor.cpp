@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/failure.h"
+#include "servers/child_start_retry.h"
 
 namespace rivelo::servers {
 
@@ -28,7 +29,7 @@ void supervise(const std::wstring& program, const std::optional<std::wstring>& a
                const StopAction& stop, service::RunStateRef run_state, ChildProcesses& children) {
     // The reference is released explicitly before each return: a parameter
     // may live on until the end of the caller's expression.
-    auto started = children.start_child(program, argument);
+    auto started = start_child_with_retry(children, program, argument);
     if (!started.ok()) {
         run_state.reset();  // the server is given up silently
         return;

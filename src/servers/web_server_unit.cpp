@@ -6,6 +6,7 @@
 #include "launcher/path_join.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
+#include "servers/child_start_retry.h"
 #include "servers/process_supervisor.h"
 
 namespace rivelo::servers {
@@ -23,7 +24,7 @@ constexpr wchar_t kEndPhpProcesses[] = L"/C taskkill /IM php-cgi.exe /F";
 // started is given up (empty result).
 std::optional<platform::ChildProcess> start_helper(ChildProcesses& children,
                                                    const wchar_t* argument) {
-    auto helper = children.start_child(kCommandInterpreter, std::wstring(argument));
+    auto helper = start_child_with_retry(children, kCommandInterpreter, std::wstring(argument));
     if (!helper.ok()) return std::nullopt;
     return std::move(helper.value());
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -50,14 +51,16 @@ const Result<ExitPoll> kExited = ExitPoll{true, 3};
 const Result<ExitPoll> kPollFailed = platform::win32_error(ERROR_ACCESS_DENIED);
 
 // Answers the supervisor's calls from a script and logs them, together with
-// the stop action's calls, in order: "start", "poll <ms>", "stop", "reap".
+// the stop action's calls, in order: "start", "pause <ms>", "poll <ms>",
+// "stop", "reap".
 // A started child holds two real event handles, watched so that the test can
 // see them closed.
 class ScriptedChildProcesses final : public servers::ChildProcesses {
 public:
-    std::optional<std::error_code> start_failure;
-    std::deque<Result<ExitPoll>> polls;  // once used up: exited
+    std::deque<std::error_code> start_failures;  // once used up: started
+    std::deque<Result<ExitPoll>> polls;          // once used up: exited
     Result<std::uint32_t> reap = 0u;
+    std::function<void()> on_pause = [] {};
 
     Result<ChildProcess> start_child(const std::wstring& program,
                                      const std::optional<std::wstring>& argument) override {
@@ -65,7 +68,11 @@ public:
         std::lock_guard lock(mutex_);
         program_ = program;
         argument_ = argument;
-        if (start_failure) return *start_failure;
+        if (!start_failures.empty()) {
+            const std::error_code failure = start_failures.front();
+            start_failures.pop_front();
+            return failure;
+        }
         ChildProcess child{UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
                            UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
         process_ = child.process.get();
@@ -91,6 +98,11 @@ public:
         EXPECT_EQ(child.process.get(), process_);
         handles_open_at_reap_ = process_watch_->others() == 1 && thread_watch_->others() == 1;
         return reap;
+    }
+
+    void pause_before_retry(std::chrono::milliseconds pause) override {
+        log("pause " + std::to_string(pause.count()));
+        on_pause();
     }
 
     void log(const std::string& call) {
@@ -181,7 +193,7 @@ TEST(ProcessSupervisor, AsksTheServerToStopOnlyWhileItRuns) {
 
 TEST(ProcessSupervisor, AServerThatCannotStartIsGivenUpWithoutWaitingForTheStop) {
     ScriptedChildProcesses children;
-    children.start_failure = platform::win32_error(ERROR_FILE_NOT_FOUND);
+    children.start_failures = {platform::win32_error(ERROR_FILE_NOT_FOUND)};
     const RunStateRef run_state = RunState::create(ServiceState::Running);
     BackgroundCall([&] {
         servers::supervise(
@@ -189,6 +201,25 @@ TEST(ProcessSupervisor, AServerThatCannotStartIsGivenUpWithoutWaitingForTheStop)
     }).finish("supervise to give up the server");
     EXPECT_EQ(children.calls(), std::vector<std::string>{"start"});
     children.expect_started_with(kProgram, std::nullopt);
+    EXPECT_EQ(run_state.use_count(), 1);
+}
+
+// The stop comes while the server's start is being tried again: the start
+// goes on, and the server, once started, is driven down as usual.
+TEST(ProcessSupervisor, AStopDuringARetriedStartStillEndsTheServer) {
+    ScriptedChildProcesses children;
+    children.start_failures = {platform::win32_error(ERROR_INTERNAL_ERROR),
+                               platform::win32_error(ERROR_NOT_ENOUGH_MEMORY)};
+    children.polls = {kRunning, kExited};
+    const RunStateRef run_state = RunState::create(ServiceState::Running);
+    children.on_pause = [&] { run_state->write(ServiceState::StopPending); };
+    BackgroundCall([&] {
+        servers::supervise(kProgram, kArgument, [&] { children.log("stop"); }, run_state, children);
+    }).finish("supervise after a stop during the start");
+    EXPECT_EQ(children.calls(),
+              (std::vector<std::string>{"start", "pause 50", "start", "pause 100", "start",
+                                        "poll 0", "stop", kGrace, "reap"}));
+    children.expect_reaped_then_closed();
     EXPECT_EQ(run_state.use_count(), 1);
 }
 

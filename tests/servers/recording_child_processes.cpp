@@ -48,6 +48,10 @@ platform::Result<std::uint32_t> RecordingChildProcesses::wait_exit(
     return exit_code;
 }
 
+void RecordingChildProcesses::pause_before_retry(std::chrono::milliseconds pause) {
+    ADD_FAILURE() << "a start was to be tried again after " << pause.count() << " ms";
+}
+
 void PrintTo(const RecordingChildProcesses::Call& call, std::ostream* out) {
     *out << (call.operation == RecordingChildProcesses::Operation::start ? "start " : "wait ")
          << platform::to_utf8(call.program) << " ["

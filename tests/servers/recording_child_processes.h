@@ -37,6 +37,8 @@ public:
     platform::Result<platform::ExitPoll> wait_exit_for(const platform::ChildProcess& child,
                                                        std::chrono::milliseconds timeout) override;
     platform::Result<std::uint32_t> wait_exit(const platform::ChildProcess& child) override;
+    // The failures given here never pass: a pause to try again fails the test.
+    void pause_before_retry(std::chrono::milliseconds pause) override;
 
     // Keyed by the argument of the helper concerned.
     std::map<std::wstring, std::error_code> start_failures;
