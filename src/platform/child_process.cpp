@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -43,7 +44,7 @@ public:
         if (!InitializeProcThreadAttributeList(made->list(), 1, 0, &size)) return last_error();
         made->initialized_ = true;
         if (!UpdateProcThreadAttribute(made->list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                       made->handles_.data(),
+                                       static_cast<void*>(made->handles_.data()),
                                        made->handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
             return last_error();
         }
