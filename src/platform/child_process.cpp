@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace rivelo::platform {
 
@@ -25,6 +28,47 @@ UniqueHandle inheritable_standard_handle(DWORD which) {
     }
     return UniqueHandle(duplicate);
 }
+
+// A process-thread attribute list naming the only handles that a child may
+// inherit, so that it does not also inherit the duplicates made at the same
+// time for a child that another thread is starting. It points into its own
+// copy of the handles.
+class InheritOnly {
+public:
+    // The handles must be inheritable, distinct, and at least one.
+    static Result<std::unique_ptr<InheritOnly>> create(std::vector<HANDLE> handles) {
+        SIZE_T size = 0;
+        // Fails by design: asks for the size of a list of one attribute.
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        std::unique_ptr<InheritOnly> made(new InheritOnly(std::move(handles), size));
+        if (!InitializeProcThreadAttributeList(made->list(), 1, 0, &size)) return last_error();
+        made->initialized_ = true;
+        if (!UpdateProcThreadAttribute(made->list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                       static_cast<void*>(made->handles_.data()),
+                                       made->handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+            return last_error();
+        }
+        return made;
+    }
+
+    InheritOnly(const InheritOnly&) = delete;
+    InheritOnly& operator=(const InheritOnly&) = delete;
+    ~InheritOnly() {
+        if (initialized_) DeleteProcThreadAttributeList(list());
+    }
+
+    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST list() const {
+        return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.get());
+    }
+
+private:
+    InheritOnly(std::vector<HANDLE> handles, SIZE_T size)
+        : handles_(std::move(handles)), storage_(std::make_unique<std::byte[]>(size)) {}
+
+    std::vector<HANDLE> handles_;
+    std::unique_ptr<std::byte[]> storage_;
+    bool initialized_ = false;
+};
 
 // Waits hold a DWORD of milliseconds, where all ones means "no limit".
 DWORD wait_milliseconds(std::chrono::milliseconds timeout) {
@@ -60,18 +104,34 @@ Result<ChildProcess> start_child(const std::wstring& program,
     const UniqueHandle output = inheritable_standard_handle(STD_OUTPUT_HANDLE);
     const UniqueHandle error = inheritable_standard_handle(STD_ERROR_HANDLE);
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    if (input || output || error) {
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = input.get();
-        startup.hStdOutput = output.get();
-        startup.hStdError = error.get();
+    std::vector<HANDLE> handed_on;
+    for (const UniqueHandle* handle : {&input, &output, &error}) {
+        if (*handle) handed_on.push_back(handle->get());
+    }
+
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+    // Without standard handles (under the service manager) the child inherits
+    // nothing at all: an empty handle list is invalid.
+    std::unique_ptr<InheritOnly> inherit_only;
+    if (!handed_on.empty()) {
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = input.get();
+        startup.StartupInfo.hStdOutput = output.get();
+        startup.StartupInfo.hStdError = error.get();
+        auto made = InheritOnly::create(std::move(handed_on));
+        if (!made.ok()) return made.error();
+        inherit_only = std::move(made.value());
+        startup.StartupInfo.cb = sizeof startup;
+        startup.lpAttributeList = inherit_only->list();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
 
     PROCESS_INFORMATION created{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &created)) {
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
+                        inherit_only ? TRUE : FALSE, flags, nullptr, nullptr, &startup.StartupInfo,
+                        &created)) {
         return last_error();
     }
     return ChildProcess{UniqueHandle(created.hProcess), UniqueHandle(created.hThread)};

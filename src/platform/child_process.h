@@ -27,8 +27,8 @@ std::wstring child_command_line(const std::wstring& program,
                                 const std::optional<std::wstring>& argument);
 
 // Starts the program (no search along PATH) with the process's environment,
-// working directory and standard handles. Text holding a NUL is refused
-// before anything is created.
+// working directory and standard handles; the child inherits no other handle
+// of the process. Text holding a NUL is refused before anything is created.
 Result<ChildProcess> start_child(const std::wstring& program,
                                  const std::optional<std::wstring>& argument);
 

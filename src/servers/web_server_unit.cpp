@@ -5,8 +5,9 @@
 
 #include "launcher/path_join.h"
 #include "platform/failure.h"
-#include "platform/filesystem.h"
+#include "platform/system_error.h"
 #include "servers/child_start_retry.h"
+#include "servers/pid_file.h"
 #include "servers/process_supervisor.h"
 
 namespace rivelo::servers {
@@ -39,10 +40,8 @@ void wait_for_helper(ChildProcesses& children, const platform::ChildProcess& hel
     }
 }
 
-// A pid file whose attributes cannot be read counts as missing.
 void remove_pid_file(const std::wstring& pid_file) {
-    if (!platform::can_read_attributes(pid_file)) return;
-    const std::error_code error = platform::delete_file(pid_file);
+    const std::error_code error = delete_pid_file(pid_file);
     if (error) {
         throw platform::FatalError(L"cannot delete the pid file '" + pid_file + L"': " +
                                    platform::describe(error));

@@ -15,7 +15,8 @@ void run_web_server(UnitContext context, ChildProcesses& children = system_child
 // Ends every httpd.exe process by image name, removes the pid file, then ends
 // every php-cgi.exe process. A helper that cannot be started, even when tried
 // again, is skipped (the pid file with the first one); a failed wait for a
-// helper or a pid file that cannot be deleted is a FatalError.
+// helper or a pid file that cannot be deleted (see delete_pid_file) is a
+// FatalError.
 void stop_web_server(const std::wstring& pid_file, ChildProcesses& children);
 
 }  // namespace rivelo::servers

@@ -304,6 +304,55 @@ TEST(ChildProcessStandardHandles, EachPresentHandleIsPassedOnAndTheDuplicatesAre
     }
 }
 
+// While one thread starts a child, another may be starting one too and hold
+// inheritable duplicates of its standard handles for that child. A child must
+// not inherit them (it would keep the other child's pipes open): neither one
+// handed standard handles (those alone are inherited) nor one without any (as
+// under the service manager: then nothing is inherited).
+TEST(ChildProcessStandardHandles, AChildInheritsNoHandleMadeInheritableForAnother) {
+    struct Case {
+        const char* name;
+        bool standard_handles;
+    };
+    const Case cases[] = {
+        {"with standard handles", true},
+        {"without standard handles", false},
+    };
+    const std::wstring program = built_program(L"wait_for_event.exe");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // As the other start makes it: an inheritable duplicate of a pipe end.
+        const Pipe others = make_pipe();
+        HANDLE duplicate = nullptr;
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), others.write.get(), GetCurrentProcess(),
+                                    &duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS));
+        const UniqueHandle for_the_other_child(duplicate);
+        const HandleWatch watch(for_the_other_child.get());
+        const long handles_before = watch.others();
+        ASSERT_GE(handles_before, 1);
+
+        const std::wstring name = L"rivelo-inherit-" + std::to_wstring(GetCurrentProcessId()) +
+                                  (c.standard_handles ? L"-std" : L"-none");
+        const UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+        const UniqueHandle started_event(
+            CreateEventW(nullptr, TRUE, FALSE, (name + L".started").c_str()));
+        const Pipe own = make_pipe();
+        platform::Result<ChildProcess> started = std::error_code{};
+        {
+            const HANDLE output = c.standard_handles ? own.write.get() : nullptr;
+            const StandardHandles swapped(nullptr, output, output);
+            started = platform::start_child(program, name);
+        }
+        ASSERT_TRUE(started.ok()) << platform::to_utf8(platform::describe(started.error()));
+        ASSERT_EQ(WaitForSingleObject(started_event.get(), 10000), WAIT_OBJECT_0);
+
+        EXPECT_EQ(watch.others(), handles_before) << "the child holds a copy";
+
+        SetEvent(stop.get());
+        EXPECT_EQ(wait_and_close(std::move(started.value())), kStoppedStatus);
+    }
+}
+
 // A failed start closes the duplicates it made, like a successful one.
 TEST(ChildProcessStandardHandles, AProgramThatCannotBeStartedFailsAndLeavesNothingOpen) {
     const ScratchDir scratch;

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/failure.h"
@@ -17,11 +19,13 @@
 #include "servers/database_unit.h"
 #include "servers/recording_child_processes.h"
 #include "servers/web_server_unit.h"
+#include "support/background_call.h"
 #include "support/scratch_dir.h"
 
 namespace rivelo::test {
 namespace {
 
+using namespace std::chrono_literals;
 using Call = RecordingChildProcesses::Call;
 using Operation = RecordingChildProcesses::Operation;
 
@@ -47,6 +51,13 @@ bool contains(const std::wstring& text, const std::wstring& part) {
 class WebServerStop : public ::testing::Test {
 protected:
     void write_pid_file() const { write_file(pid_file, "1234\r\n"); }
+
+    // As a virus scanner or backup tool may hold it while reading it.
+    [[nodiscard]] platform::UniqueHandle hold_without_delete_sharing() const {
+        return platform::UniqueHandle(CreateFileW(pid_file.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
+    }
 
     ScratchDir scratch;
     const std::wstring pid_file = scratch / L"httpd.pid";
@@ -147,12 +158,13 @@ TEST_F(WebServerStop, APidFileThatCannotBeDeletedIsFatal) {
     RemoveDirectoryW(pid_file.c_str());
 
     write_pid_file();
-    const platform::UniqueHandle held(CreateFileW(pid_file.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                                  nullptr));
+    const platform::UniqueHandle held = hold_without_delete_sharing();
     ASSERT_TRUE(held);
     children.calls.clear();
+    const auto before = std::chrono::steady_clock::now();
     auto held_message = fatal_message([&] { servers::stop_web_server(pid_file, children); });
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 900ms)
+        << "the deletion was tried again for about a second first";
     ASSERT_TRUE(held_message.has_value());
     EXPECT_TRUE(contains(*held_message, pid_file)) << *held_message;
     EXPECT_TRUE(contains(*held_message, L"(os error 32)")) << *held_message;
@@ -161,6 +173,29 @@ TEST_F(WebServerStop, APidFileThatCannotBeDeletedIsFatal) {
         {Operation::wait, kCmd, kEndHttpd, true},
     };
     EXPECT_EQ(children.calls, expected) << "the PHP processes are not ended after the failure";
+}
+
+// Let go well within the second that the deletion is tried for.
+TEST_F(WebServerStop, APidFileHeldForAMomentIsRemovedAndTheStopGoesOn) {
+    write_pid_file();
+    platform::UniqueHandle held = hold_without_delete_sharing();
+    ASSERT_TRUE(held);
+    {
+        BackgroundCall let_go([&] {
+            std::this_thread::sleep_for(100ms);
+            held.reset();
+        });
+        servers::stop_web_server(pid_file, children);
+        let_go.finish("the pid file to be let go");
+    }
+    const std::vector<Call> expected = {
+        {Operation::start, kCmd, kEndHttpd, true},
+        {Operation::wait, kCmd, kEndHttpd, true},
+        {Operation::start, kCmd, kEndPhp, false},
+        {Operation::wait, kCmd, kEndPhp, false},
+    };
+    EXPECT_EQ(children.calls, expected);
+    EXPECT_FALSE(file_exists(pid_file));
 }
 
 TEST(DatabaseStop, RunsTheAdministrationClientUnderTheRootWithTheShutdownCommand) {
