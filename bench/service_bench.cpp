@@ -47,7 +47,7 @@ struct Options {
 
 struct Figures {
     std::vector<double> start_to_running_ms, start_to_servers_ms;
-    std::vector<double> stop_overhead_ms, own_stop_overhead_ms, stop_total_ms;
+    std::vector<double> stop_overhead_ms, own_stop_overhead_ms, stop_total_ms, admin_runs_per_stop;
     std::vector<double> idle_cpu_percent, startup_cpu_ms, service_memory_kib, baseline_memory_kib;
 };
 
@@ -223,6 +223,8 @@ void measure_one_run(const Options& options, Figures& figures, bool measure_idle
     rivelo::test::wait_for_process(service_process.get(), kTimeout);
     figures.stop_overhead_ms.push_back(ms_between(servers_exited, stopped));
     figures.stop_total_ms.push_back(ms_between(stop_requested, stopped));
+    figures.admin_runs_per_stop.push_back(
+        static_cast<double>(rivelo::test::read_start_records(root.mysqladmin()).size()));
 }
 
 double baseline_memory_kib() {
@@ -286,6 +288,7 @@ int wmain(int argc, wchar_t** argv) {
         {"own_stop_overhead_ms", "last server or stop helper exit to STOPPED",
          figures.own_stop_overhead_ms, "ms"},
         {"stop_total_ms", "stop request to STOPPED", figures.stop_total_ms, "ms"},
+        {"admin_runs_per_stop", "mysqladmin runs per stop", figures.admin_runs_per_stop, "runs"},
         {"startup_cpu_ms", "service CPU time from start to idle", figures.startup_cpu_ms, "ms"},
         {"idle_cpu_percent", "idle CPU over the idle period (% of one core)",
          figures.idle_cpu_percent, "%"},

@@ -302,10 +302,11 @@ TEST_F(Package, InstallRegistersTheRootSafelyAndUninstallRemovesIt) {
 TEST_F(Package, TheWholeLifeFromInstallToUninstall) {
     ASSERT_NO_FATAL_FAILURE(install_and_start());
 
-    const auto httpd = SampleRoot::wait_for_records(root.httpd(), 1, kRecordTimeout);
+    // The web server's parent, then its worker.
+    const auto httpd = SampleRoot::wait_for_records(root.httpd(), 2, kRecordTimeout);
     const auto php = SampleRoot::wait_for_records(root.php_cgi(), 2, kRecordTimeout);
     const auto mysqld = SampleRoot::wait_for_records(root.mysqld(), 1, kRecordTimeout);
-    ASSERT_EQ(httpd.size(), 1u);
+    ASSERT_EQ(httpd.size(), 2u);
     ASSERT_EQ(php.size(), 2u);
     ASSERT_EQ(mysqld.size(), 1u);
     EXPECT_EQ(httpd[0].command_line, quoted(root.httpd()));
@@ -314,16 +315,18 @@ TEST_F(Package, TheWholeLifeFromInstallToUninstall) {
     EXPECT_EQ(mysqld[0].working_directory, root.path());
     const platform::UniqueHandle web_server = open_process(httpd[0].pid);
     const platform::UniqueHandle database = open_process(mysqld[0].pid);
-    std::vector<platform::UniqueHandle> php_processes;
-    for (const StartRecord& record : php) php_processes.push_back(open_process(record.pid));
+    // What only taskkill by name ends: the worker and the PHP processes.
+    std::vector<platform::UniqueHandle> web_children;
+    web_children.push_back(open_process(httpd[1].pid));
+    for (const StartRecord& record : php) web_children.push_back(open_process(record.pid));
 
     ASSERT_TRUE(service->stop());
     ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout))
         << state_name(service->query().state);
     EXPECT_FALSE(still_running(web_server));
-    check_php_processes_ended([&] {
-        for (const auto& process : php_processes)
-            EXPECT_FALSE(still_running(process)) << "php-cgi.exe left";
+    check_web_processes_ended([&] {
+        for (const auto& process : web_children)
+            EXPECT_FALSE(still_running(process)) << "the worker or a php-cgi.exe left";
     });
     EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0))
         << "shut down, not killed";
@@ -343,6 +346,8 @@ TEST_F(Package, UninstallStopsARunningServiceBeforeItRemovesIt) {
     ASSERT_EQ(mysqld.size(), 1u);
     ASSERT_EQ(SampleRoot::wait_for_records(root.php_cgi(), 2, kRecordTimeout).size(), 2u);
     const platform::UniqueHandle database = open_process(mysqld[0].pid);
+    // The first web server process is the parent that the service started.
+    const platform::UniqueHandle web_server = open_process(read_start_records(root.httpd())[0].pid);
 
     service.reset();  // a service is deleted once the last handle to it is closed
     const ProgramRun removed = uninstall(kDefaultName);
@@ -352,9 +357,11 @@ TEST_F(Package, UninstallStopsARunningServiceBeforeItRemovesIt) {
     EXPECT_EQ(wait_for_process(database.get(), 0ms), std::optional<std::uint32_t>(0))
         << "shut down, not killed";
     EXPECT_FALSE(read_start_records(root.mysqladmin()).empty());
-    EXPECT_EQ(count_processes(L"httpd.exe"), 0u) << "left behind";
-    check_php_processes_ended(
-        [] { EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind"; });
+    EXPECT_FALSE(still_running(web_server));
+    check_web_processes_ended([] {
+        for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe"})
+            EXPECT_EQ(count_processes(name), 0u) << "left behind";
+    });
 }
 
 enum class Prepare { nothing, remove_program, register_the_name_first };

@@ -93,12 +93,13 @@ protected:
         ASSERT_TRUE(service_process.valid());
     }
 
-    // Opens the newest process of a server program once it has started.
-    platform::UniqueHandle& server(const std::wstring& program, std::size_t count = 1) {
-        const auto records = root.wait_for_records(program, count, kRecordTimeout);
-        EXPECT_GE(records.size(), count) << "server did not start";
+    // Opens the first process of a server program once it has started: the
+    // one the service started (the web server's worker comes after it).
+    platform::UniqueHandle& server(const std::wstring& program) {
+        const auto records = root.wait_for_records(program, 1, kRecordTimeout);
+        EXPECT_FALSE(records.empty()) << "server did not start";
         servers.push_back(records.empty() ? platform::UniqueHandle()
-                                          : open_process(records.back().pid));
+                                          : open_process(records.front().pid));
         return servers.back();
     }
 
@@ -217,9 +218,11 @@ TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
         EXPECT_TRUE(eventually([&] { return count_processes(name) == 0; }, 5s))
             << platform::to_utf8(name) << " left behind";
     };
-    expect_none_left(L"httpd.exe");
     expect_none_left(L"mysqld.exe");
-    check_php_processes_ended([&] { expect_none_left(L"php-cgi.exe"); });
+    check_web_processes_ended([&] {
+        expect_none_left(L"httpd.exe");
+        expect_none_left(L"php-cgi.exe");
+    });
 }
 
 }  // namespace

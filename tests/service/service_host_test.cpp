@@ -741,15 +741,17 @@ TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
     scene.start(std::make_unique<CommandHandler>(root.path(), RunState::create(State::Stopped),
                                                  std::move(pool), launcher::OptionMap{}));
     scene.fake.wait_for_report(State::Running);
-    const auto httpd = root.wait_for_records(root.httpd(), 1, kRealServerBound);
+    // The web server's parent and worker, its PHP processes, the database.
+    const auto httpd = root.wait_for_records(root.httpd(), 2, kRealServerBound);
     const auto php = root.wait_for_records(root.php_cgi(), 2, kRealServerBound);
     const auto mysqld = root.wait_for_records(root.mysqld(), 1, kRealServerBound);
-    ASSERT_EQ(httpd.size() + php.size() + mysqld.size(), 4u);
-    std::vector<platform::UniqueHandle> servers, php_processes;
-    for (const auto* records : {&httpd, &mysqld}) {
-        for (const auto& record : *records) servers.push_back(test::open_process(record.pid));
-    }
-    for (const auto& record : php) php_processes.push_back(test::open_process(record.pid));
+    ASSERT_EQ(httpd.size(), 2u);
+    ASSERT_EQ(php.size() + mysqld.size(), 3u);
+    std::vector<platform::UniqueHandle> servers, web_children;
+    servers.push_back(test::open_process(httpd[0].pid));
+    servers.push_back(test::open_process(mysqld[0].pid));
+    web_children.push_back(test::open_process(httpd[1].pid));
+    for (const auto& record : php) web_children.push_back(test::open_process(record.pid));
 
     // The whole stop runs inside the control.
     std::future<unsigned long> answer = scene.fake.send_control(kShutdown);
@@ -758,10 +760,10 @@ TEST(Shutdown, DrivesTheServersDownAsAStopDoes) {
     for (const auto& server : servers) {
         EXPECT_TRUE(test::wait_for_process(server.get(), 0ms).has_value()) << "a server still runs";
     }
-    test::check_php_processes_ended([&] {
-        for (const auto& process : php_processes) {
+    test::check_web_processes_ended([&] {
+        for (const auto& process : web_children) {
             EXPECT_TRUE(test::wait_for_process(process.get(), 0ms).has_value())
-                << "a PHP process still runs";
+                << "the worker or a PHP process still runs";
         }
     });
     EXPECT_EQ(test::wait_for_process(servers.back().get(), 0ms), std::optional<std::uint32_t>(0))

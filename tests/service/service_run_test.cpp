@@ -51,19 +51,23 @@ protected:
         ASSERT_TRUE(service_process.valid());
     }
 
-    // Waits for the servers' start records and opens their processes.
+    // Waits for the servers' start records and opens their processes: the
+    // web server's parent and worker, its PHP processes and the database.
     void expect_servers_started(bool with_web_server = true) {
         if (with_web_server) {
-            httpd_records = root.wait_for_records(root.httpd(), 1, kRecordTimeout);
+            httpd_records = root.wait_for_records(root.httpd(), 2, kRecordTimeout);
             php_records = root.wait_for_records(root.php_cgi(), 2, kRecordTimeout);
-            ASSERT_EQ(httpd_records.size(), 1u);
+            ASSERT_EQ(httpd_records.size(), 2u);
             ASSERT_EQ(php_records.size(), 2u);
         }
         mysqld_records = root.wait_for_records(root.mysqld(), 1, kRecordTimeout);
         ASSERT_EQ(mysqld_records.size(), 1u);
+        // The servers that the service started and waits for; the web
+        // server's worker and the PHP processes only taskkill by name ends.
+        const std::uint32_t service_pid = service->query().process_id;
         for (const auto* records : {&httpd_records, &php_records, &mysqld_records}) {
-            auto& handles = records == &php_records ? php_servers : servers;
             for (const StartRecord& record : *records) {
+                auto& handles = record.parent_pid == service_pid ? servers : web_children;
                 handles.push_back(open_process(record.pid));
                 ASSERT_TRUE(handles.back().valid());
             }
@@ -72,7 +76,7 @@ protected:
     }
 
     void expect_servers_untouched() {
-        for (const auto* handles : {&servers, &php_servers}) {
+        for (const auto* handles : {&servers, &web_children}) {
             for (const auto& server : *handles) EXPECT_TRUE(still_running(server));
         }
         EXPECT_EQ(read_start_records(root.httpd()).size(), httpd_records.size());
@@ -87,18 +91,18 @@ protected:
         ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout))
             << state_name(service->query().state);
         for (const auto& server : servers) EXPECT_FALSE(still_running(server));
-        for (const wchar_t* name : {L"httpd.exe", L"mysqld.exe"}) {
-            EXPECT_EQ(count_processes(name), 0u) << "left behind";
-        }
-        const auto expect_no_php_left = [&] {
-            for (const auto& php : php_servers) EXPECT_FALSE(still_running(php));
-            EXPECT_EQ(count_processes(L"php-cgi.exe"), 0u) << "left behind";
+        EXPECT_EQ(count_processes(L"mysqld.exe"), 0u) << "left behind";
+        const auto expect_no_web_process_left = [&] {
+            for (const auto& child : web_children) EXPECT_FALSE(still_running(child));
+            for (const wchar_t* name : {L"httpd.exe", L"php-cgi.exe"}) {
+                EXPECT_EQ(count_processes(name), 0u) << "left behind";
+            }
         };
-        // Without a web server no taskkill ran, and no PHP process may run.
-        if (php_servers.empty()) {
-            expect_no_php_left();
+        // Without a web server no taskkill ran, and no web process may run.
+        if (web_children.empty()) {
+            expect_no_web_process_left();
         } else {
-            check_php_processes_ended(expect_no_php_left);
+            check_web_processes_ended(expect_no_web_process_left);
         }
         EXPECT_EQ(wait_for_process(service_process.get(), 10s), std::optional<std::uint32_t>(0));
         if (mysqld) {
@@ -111,8 +115,10 @@ protected:
     std::optional<ManagedService> service;
     platform::UniqueHandle service_process;
     platform::UniqueHandle mysqld;
-    std::vector<platform::UniqueHandle> servers;  // the web server and the database
-    std::vector<platform::UniqueHandle> php_servers;
+    // The web server's parent and the database.
+    std::vector<platform::UniqueHandle> servers;
+    // The web server's worker and the PHP processes.
+    std::vector<platform::UniqueHandle> web_children;
     std::vector<StartRecord> httpd_records, php_records, mysqld_records;
 };
 
@@ -125,21 +131,32 @@ TEST_F(ServiceRun, StartsBothServersAndStopsThemWithTheirOwnStopMethods) {
         for (wchar_t& c : text) c = c == L'\\' ? L'/' : c;
         return text;
     }();
-    EXPECT_EQ(httpd_records[0].command_line, quoted(root.httpd()));
-    EXPECT_EQ(mysqld_records[0].command_line, quoted(root.mysqld()) + L" " + kDatabaseOptions);
-    for (const auto* record : {&httpd_records[0], &mysqld_records[0]}) {
+    // The web server as it runs on Windows: the parent that the service
+    // started, its worker with the same command line, and the worker's PHP
+    // processes; the pid file names the parent.
+    const StartRecord& parent = httpd_records[0];
+    const StartRecord& worker = httpd_records[1];
+    EXPECT_EQ(parent.parent_pid, service->query().process_id);
+    EXPECT_EQ(worker.parent_pid, parent.pid);
+    for (const StartRecord& php : php_records) EXPECT_EQ(php.parent_pid, worker.pid);
+    EXPECT_EQ(read_file(root.pid_file()), std::to_string(parent.pid) + "\r\n");
+    EXPECT_EQ(parent.command_line, quoted(root.httpd()));
+    EXPECT_EQ(worker.command_line, quoted(root.httpd()));
+    const StartRecord& database = mysqld_records[0];
+    EXPECT_EQ(database.command_line, quoted(root.mysqld()) + L" " + kDatabaseOptions);
+    for (const StartRecord* record : {&parent, &database}) {
         EXPECT_EQ(record->working_directory, root.path());
         EXPECT_EQ(record->kvr_root, slashed);
         ASSERT_TRUE(record->path.has_value());
         const std::wstring entry = L";" + root.path() + L"\\php\\lib\\imagick";
         EXPECT_EQ(record->path->substr(record->path->size() - entry.size()), entry);
     }
-    EXPECT_TRUE(file_exists(root.pid_file()));
 
     stop_and_expect_clean_end();
     EXPECT_FALSE(file_exists(root.pid_file()));
+    // The client waits until the database has exited, so one run stops it.
     const auto admin = read_start_records(root.mysqladmin());
-    ASSERT_FALSE(admin.empty());
+    ASSERT_EQ(admin.size(), 1u);
     EXPECT_EQ(admin.front().command_line,
               quoted(root.mysqladmin()) + L" shutdown -uroot -pkqz4w7rvtx2lem");
 }

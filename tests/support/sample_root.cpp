@@ -14,6 +14,8 @@ namespace rivelo::test {
 namespace {
 
 constexpr std::chrono::milliseconds kRecordPollInterval{20};
+// What the stand-in database reads its shutdown time from (see mysqld.cpp).
+constexpr wchar_t kDatabaseShutdownTimeFile[] = L"mysql\\shutdown-milliseconds";
 
 // Each stand-in: the built program's file name, and where it lies in a root.
 const wchar_t* const kStandIns[][2] = {
@@ -59,6 +61,10 @@ void SampleRoot::lay_out_stand_ins() const {
 }
 
 SampleRoot::~SampleRoot() { end_stand_ins(); }
+
+void SampleRoot::set_database_shutdown_time(std::chrono::milliseconds time) const {
+    write_file(*this / kDatabaseShutdownTimeFile, std::to_string(time.count()));
+}
 
 void SampleRoot::end_stand_ins() const {
     for (const auto& stand_in : kStandIns) {

@@ -48,6 +48,10 @@ public:
     [[nodiscard]] std::wstring mysqladmin() const { return scratch_ / kMysqladminProgram; }
     [[nodiscard]] std::wstring pid_file() const { return scratch_ / kPidFile; }
 
+    // How long the stand-in database takes to shut down once asked (300 ms
+    // unless set); read by the database when its shutdown begins.
+    void set_database_shutdown_time(std::chrono::milliseconds time) const;
+
     // Ends, by their recorded ids, the stand-in processes started from this
     // root's programs that still run.
     void end_stand_ins() const;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace rivelo::test {
@@ -56,6 +57,11 @@ void write_file(const std::wstring& path, const std::string& bytes) {
     make_folders(std::filesystem::path(path).parent_path().wstring());
     std::ofstream file(std::filesystem::path(path), std::ios::binary);
     file << bytes;
+}
+
+std::string read_file(const std::wstring& path) {
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 bool file_exists(const std::wstring& path) {

@@ -31,6 +31,9 @@ void copy_file(const std::wstring& from, const std::wstring& to);
 
 void write_file(const std::wstring& path, const std::string& bytes);
 
+// The file's bytes; none when it cannot be read.
+std::string read_file(const std::wstring& path);
+
 bool file_exists(const std::wstring& path);
 
 }  // namespace rivelo::test

@@ -50,6 +50,7 @@ std::optional<StartRecord> parse(const std::wstring& text) {
             const std::wstring_view key = line.substr(0, eq);
             const std::wstring value(line.substr(eq + 1));
             if (key == L"pid") pid = parse_number(value);
+            if (key == L"parent_pid") record.parent_pid = parse_number(value).value_or(0);
             if (key == L"started") started = parse_number(value);
             if (key == L"command_line") {
                 record.command_line = value;

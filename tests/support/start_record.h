@@ -10,7 +10,8 @@ namespace rivelo::test {
 // What a fixture program saw when it started (see fixtures/start_record).
 struct StartRecord {
     std::uint32_t pid = 0;
-    std::uint64_t started = 0;  // system time of the start, in 100 ns units
+    std::uint32_t parent_pid = 0;  // 0 when the fixture could not read it
+    std::uint64_t started = 0;     // system time of the start, in 100 ns units
     std::wstring command_line;
     std::wstring working_directory;
     std::optional<std::wstring> kvr_root;

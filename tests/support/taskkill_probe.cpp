@@ -53,11 +53,11 @@ bool taskkill_ends_every_process_of_a_name() {
     return ends_every_one;
 }
 
-void skip_php_exit_check() {
+void skip_web_process_exit_check() {
     GTEST_SKIP()
-        << "skipped on this platform: the check that every php-cgi.exe ended; this system's "
-           "taskkill /IM ends only one process of a name (probe: two running, one taskkill, one "
-           "left), as Wine 10 does";
+        << "skipped on this platform: the check that every httpd.exe and php-cgi.exe ended; "
+           "this system's taskkill /IM ends only one process of a name (probe: two running, one "
+           "taskkill, one left), as Wine 10 does";
 }
 
 }  // namespace rivelo::test
