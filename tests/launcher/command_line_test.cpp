@@ -141,8 +141,9 @@ TEST_F(CommandLine, ArgumentListsGiveTheirExitStatusAndReport) {
     };
     for (const Outcome& c : cases) {
         SCOPED_TRACE(c.name);
-        // Right before each run that reaches the dispatcher: a service of
-        // Wine's own that started since would make it wait 10 s.
+        // Right before each run that reaches the dispatcher: a service that
+        // started since would make it wait 10 s, or take it over while that
+        // service is still starting.
         if (c.report == kNoServiceManager) make_dispatcher_fail_fast();
         const ProgramRun run = run_with(c.arguments);
         EXPECT_EQ(run.exit_code, c.exit_code);

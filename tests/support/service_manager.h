@@ -45,6 +45,9 @@ public:
     static std::optional<ManagedService> open(const std::wstring& name);
 
     [[nodiscard]] const std::wstring& name() const { return name_; }
+    // StartServiceW and ControlService run under a watchdog: a call that has
+    // not returned within kServiceCallBound ends the program with the state
+    // the manager reports and whether the service process had ended.
     [[nodiscard]] bool start();
     // Sends a control code (ControlService); false when it was refused.
     [[nodiscard]] bool control(std::uint32_t code);
@@ -65,17 +68,25 @@ private:
 
     ManagedService(std::wstring name, ServiceHandle manager, ServiceHandle service, bool owned);
 
+    // The state as the manager reports it and, given the service process,
+    // whether that has ended.
+    [[nodiscard]] std::string describe(void* process) const;
+
     std::wstring name_;
     ServiceHandle manager_;
     ServiceHandle service_;
     bool delete_on_destruction_ = false;
 };
 
-// Starts and stops a throwaway service. Wine's service dispatcher, called
-// outside the service control manager, tries the control pipe of the service
-// started last and waits 10 s when that service still runs (in a new prefix,
-// one of Wine's own); once the last one started has ended it fails at once.
-// Tests that run rivelo_svc.exe by hand call this first.
+// Starts and stops a throwaway service and waits until the manager has closed
+// its control pipe. Wine's service dispatcher, called outside the service
+// control manager, opens the control pipe of the service started last, asking
+// nothing about who connects: it fails at once when that pipe is gone, waits
+// 10 s and fails while the pipe is held for a process that has ended, and
+// takes the pipe over, running the program as that service, while the service
+// is still being started. Tests that run rivelo_svc.exe by hand call this
+// first; it starts the throwaway again until no other service started
+// meanwhile, as Wine's own do in the first seconds of a prefix.
 void make_dispatcher_fail_fast();
 
 // A handle to a running process, for waiting on it and reading its exit code.
