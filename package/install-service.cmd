@@ -7,8 +7,15 @@ rem script is the stack's root folder and must hold rivelo_svc.exe. The
 rem service starts with Windows; start it now with "sc start NAME".
 setlocal EnableExtensions DisableDelayedExpansion
 
+rem The system's tools, by full path: cmd.exe looks for a bare "sc" in the
+rem current folder first, and this script runs elevated.
+set "SC=%SystemRoot%\System32\sc.exe"
+set "REG=%SystemRoot%\System32\reg.exe"
+
 rem What the service manager gives a stop at system shutdown: 3 minutes, so
-rem that the database can shut down cleanly.
+rem that the database can shut down cleanly. The service tells the manager
+rem the same each time it starts; this registry value is what the manager
+rem reads when Windows starts, also for an account that may not change it.
 set "PRESHUTDOWN_TIMEOUT_MS=180000"
 
 rem The root folder, without the backslash that %~dp0 ends with. Captured
@@ -51,6 +58,20 @@ if not exist "!PROGRAM!" (
     exit /b 1
 )
 
+rem Registered on a folder that is not a stack, the service would report
+rem RUNNING and run nothing, or end a running database at its first stop.
+set "MISSING="
+for %%f in (apache\bin\httpd.exe mysql\bin\mysqld.exe mysql\bin\mysqladmin.exe) do (
+    if not exist "!ROOT!\%%f" (
+        echo install-service: %%f is missing in !ROOT!. 1>&2
+        set "MISSING=1"
+    )
+)
+if defined MISSING (
+    echo install-service: !ROOT! is not the root folder of a web stack; nothing is registered. 1>&2
+    exit /b 1
+)
+
 rem The service's command line. The program path is quoted: unquoted, a path
 rem with spaces is cut at the first space. No -w: the folder of
 rem rivelo_svc.exe is the root. The --dtrs value is quoted too. sc takes \"
@@ -58,20 +79,28 @@ rem as a quote inside the value.
 set "BINPATH=\"!PROGRAM!\" start"
 if defined DTRS_GIVEN set "BINPATH=!BINPATH! --dtrs \"!DTRS!\""
 
-sc query "!NAME!" >nul 2>&1
-if not errorlevel 1 (
+rem sc ends with 1060 when there is no such service (Wine's sc with 1 on every
+rem failure); any other failure leaves open whether the name is free.
+"%SC%" query "!NAME!" >nul 2>&1
+set "STATUS=!errorlevel!"
+if "!STATUS!"=="0" (
     echo install-service: a service named !NAME! exists already. Remove it first with uninstall-service.cmd !NAME!, or give another name. 1>&2
     exit /b 1
 )
+if not "!STATUS!"=="1060" if not "!STATUS!"=="1" (
+    echo install-service: cannot query service !NAME!, status !STATUS!; nothing is registered. 1>&2
+    if "!STATUS!"=="5" echo install-service: run this script as an administrator. 1>&2
+    exit /b !STATUS!
+)
 
-sc create "!NAME!" binPath= "!BINPATH!" start= auto displayname= "KVR Rivelo - !NAME!"
+"%SC%" create "!NAME!" binPath= "!BINPATH!" start= auto displayname= "KVR Rivelo - !NAME!"
 set "STATUS=!errorlevel!"
 if not "!STATUS!"=="0" goto sc_create_failed
 
-sc description "!NAME!" "Runs the web server and the database server of the KVR Rivelo stack in !ROOT!."
+"%SC%" description "!NAME!" "Runs the web server and the database server of the KVR Rivelo stack in !ROOT!."
 set "STATUS=!errorlevel!"
 if not "!STATUS!"=="0" goto configuration_failed
-reg add "HKLM\SYSTEM\CurrentControlSet\Services\!NAME!" /v PreshutdownTimeout /t REG_DWORD /d %PRESHUTDOWN_TIMEOUT_MS% /f >nul
+"%REG%" add "HKLM\SYSTEM\CurrentControlSet\Services\!NAME!" /v PreshutdownTimeout /t REG_DWORD /d %PRESHUTDOWN_TIMEOUT_MS% /f >nul
 set "STATUS=!errorlevel!"
 if not "!STATUS!"=="0" goto configuration_failed
 
@@ -86,7 +115,11 @@ exit /b !STATUS!
 
 :configuration_failed
 echo install-service: the service could not be configured, status !STATUS!; removing it again. 1>&2
-sc delete "!NAME!" >nul 2>&1
+"%SC%" delete "!NAME!" >nul 2>&1
+set "UNDO_STATUS=!errorlevel!"
+if not "!UNDO_STATUS!"=="0" (
+    echo install-service: sc delete failed too, status !UNDO_STATUS!: service !NAME! is still registered, half configured. Remove it with: uninstall-service.cmd !NAME! 1>&2
+)
 exit /b !STATUS!
 
 :dtrs_begins_with_dash

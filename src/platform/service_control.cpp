@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <type_traits>
 
 #include "platform/system_error.h"
@@ -34,6 +35,11 @@ static_assert(kNoError == NO_ERROR);
 
 namespace {
 
+struct ServiceHandleCloser {
+    void operator()(SC_HANDLE handle) const noexcept { CloseServiceHandle(handle); }
+};
+using UniqueServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleCloser>;
+
 class SystemServiceControl final : public ServiceControl {
 public:
     bool start_dispatcher(ServiceMain service_main) override {
@@ -58,6 +64,20 @@ public:
         record.dwCheckPoint = status.check_point;
         record.dwWaitHint = status.wait_hint;
         if (!SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(handle), &record)) {
+            return last_error();
+        }
+        return {};
+    }
+
+    std::error_code set_preshutdown_timeout(const wchar_t* service_name,
+                                            std::uint32_t timeout_ms) override {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        if (!manager) return last_error();
+        const UniqueServiceHandle service(
+            OpenServiceW(manager.get(), service_name, SERVICE_CHANGE_CONFIG));
+        if (!service) return last_error();
+        SERVICE_PRESHUTDOWN_INFO info{.dwPreshutdownTimeout = timeout_ms};
+        if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO, &info)) {
             return last_error();
         }
         return {};

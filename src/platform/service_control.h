@@ -55,7 +55,7 @@ inline constexpr std::uint32_t kServicePaused = 7;
 // NO_ERROR, the answer of a control handler that handled the request.
 inline constexpr unsigned long kNoError = 0;
 
-// The three calls to the service control manager that the service host makes,
+// The calls to the service control manager that the service host makes,
 // behind an interface so that tests can play the dispatcher.
 class ServiceControl {
 public:
@@ -71,6 +71,11 @@ public:
 
     // SetServiceStatus with a copy of the record.
     virtual std::error_code set_status(ServiceStatusHandle handle, const ServiceStatus& status) = 0;
+
+    // ChangeServiceConfig2W with SERVICE_CONFIG_PRESHUTDOWN_INFO on the named
+    // service: the manager's own copy of its configuration, and the registry.
+    virtual std::error_code set_preshutdown_timeout(const wchar_t* service_name,
+                                                    std::uint32_t timeout_ms) = 0;
 };
 
 // The real service control manager.

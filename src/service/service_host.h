@@ -63,7 +63,7 @@ public:
     void deliver(const ServiceCommand& command);
 
     // The service main function that the dispatcher calls on a thread of its
-    // own; its arguments are ignored.
+    // own; the first argument is the service's name, the others are ignored.
     static void RIVELO_WINAPI service_entry(unsigned long argc, wchar_t** argv) noexcept;
 
     // The control handler; the context is the host. Answers 0 to every request.
@@ -79,7 +79,7 @@ private:
         bool stop_begun = false;
     };
 
-    void start_service();
+    void start_service(const wchar_t* service_name);
     void handle_control(std::uint32_t control, std::uint32_t event_type, void* event_data);
     void run_transition(ServiceState pending, ServiceCommand::Kind command, ServiceState done);
     void report_unless_stopping(ServiceState state);

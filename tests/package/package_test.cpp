@@ -1,7 +1,10 @@
 // The Windows package as a user gets it: its contents, unpacked into a root
 // whose path holds spaces and a non-ASCII letter, registered with
-// install-service.cmd run by cmd.exe, the service's whole life under the
-// service control manager, uninstall-service.cmd, and the scripts' refusals.
+// install-service.cmd run by cmd.exe from a folder where tools of the
+// system's names lie in wait, the service's whole life under the service
+// control manager, uninstall-service.cmd, and the scripts' refusals, also
+// against an sc.exe that speaks another language and answers with Windows's
+// error codes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -38,6 +41,16 @@ constexpr auto kScriptTimeout = 120s;
 constexpr wchar_t kRootPath[] = L"C:\\Program Files\\Kvr Stack \u00DC";
 constexpr wchar_t kDefaultName[] = L"Rivelo";
 constexpr DWORD kPreshutdownTimeoutMs = 180000;
+// Another time-out, set before the service starts, so that its own shows.
+constexpr DWORD kOtherPreshutdownTimeoutMs = 5000;
+
+// Tools of the names the scripts use, as cmd.exe would find them in the
+// current folder before the system's: programs that record that they ran
+// (.com and .exe) and batch files that leave a file beside them.
+const wchar_t* const kPlantedPrograms[] = {L"sc.exe",  L"sc.com",   L"reg.exe",
+                                           L"reg.com", L"ping.exe", L"ping.com"};
+const wchar_t* const kPlantedBatchFiles[] = {L"sc.bat",  L"sc.cmd",   L"reg.bat",
+                                             L"reg.cmd", L"ping.bat", L"ping.cmd"};
 
 const std::vector<std::wstring> kPackageFiles = {
     L"LICENSE", L"README.txt", L"install-service.cmd", L"rivelo_svc.exe", L"uninstall-service.cmd",
@@ -115,6 +128,76 @@ std::optional<ServiceConfig> registered_config(const std::wstring& name) {
     return config;
 }
 
+// The preshutdown time-out as the service control manager holds it.
+std::optional<DWORD> manager_preshutdown_timeout(const std::wstring& name) {
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return std::nullopt;
+    ScHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
+    if (!service) return std::nullopt;
+    SERVICE_PRESHUTDOWN_INFO info{};
+    DWORD needed = 0;
+    if (!QueryServiceConfig2W(service.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO,
+                              reinterpret_cast<BYTE*>(&info), sizeof info, &needed)) {
+        return std::nullopt;
+    }
+    return info.dwPreshutdownTimeout;
+}
+
+bool set_manager_preshutdown_timeout(const std::wstring& name, DWORD timeout_ms) {
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return false;
+    ScHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG));
+    if (!service) return false;
+    SERVICE_PRESHUTDOWN_INFO info{.dwPreshutdownTimeout = timeout_ms};
+    return ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO, &info) != 0;
+}
+
+bool running_under_wine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// While it lives, the system's sc.exe is the stand-in of tests/fixtures: the
+// scripts run it by the system's path, as they run the real one. Wine runs a
+// program of its own builtin's name only when the prefix's DllOverrides say
+// so. The stand-in reads its language and its refusals from the environment
+// that the scripts inherit from this test.
+class StandInSystemSc {
+public:
+    StandInSystemSc() : sc_(system_folder() + L"\\sc.exe"), aside_(sc_ + L".system") {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kOverrides, L"sc.exe", REG_SZ, L"native",
+                        sizeof L"native");
+        in_place_ = MoveFileW(sc_.c_str(), aside_.c_str()) != 0;
+        if (in_place_) copy_file(built_program(L"sc_stand_in.exe"), sc_);
+    }
+    ~StandInSystemSc() {
+        if (in_place_) {
+            DeleteFileW(sc_.c_str());
+            MoveFileW(aside_.c_str(), sc_.c_str());
+        }
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kOverrides, L"sc.exe");
+        SetEnvironmentVariableW(L"RIVELO_SC_LANGUAGE", nullptr);
+        SetEnvironmentVariableW(L"RIVELO_SC_REFUSE", nullptr);
+    }
+    StandInSystemSc(const StandInSystemSc&) = delete;
+    StandInSystemSc& operator=(const StandInSystemSc&) = delete;
+
+    [[nodiscard]] bool in_place() const { return in_place_; }
+    // "de", "ru", or empty for English.
+    static void speak(const wchar_t* language) {
+        SetEnvironmentVariableW(L"RIVELO_SC_LANGUAGE", language);
+    }
+    // "command=code[,command=code...]", or empty for none.
+    static void refuse(const wchar_t* refusals) {
+        SetEnvironmentVariableW(L"RIVELO_SC_REFUSE", *refusals ? refusals : nullptr);
+    }
+
+private:
+    static constexpr wchar_t kOverrides[] = L"Software\\Wine\\DllOverrides";
+    std::wstring sc_;
+    std::wstring aside_;
+    bool in_place_ = false;
+};
+
 struct ModuleFreer {
     void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
 };
@@ -131,19 +214,31 @@ protected:
         for (const std::wstring& file : files_in(package_contents())) {
             copy_file(package_contents() + L"\\" + file, root / file);
         }
+        for (const wchar_t* program : kPlantedPrograms) {
+            copy_file(built_program(L"record_start.exe"), planted / program);
+        }
+        for (const wchar_t* batch_file : kPlantedBatchFiles) {
+            write_file(planted / batch_file, "@echo ran> \"%~f0.ran\"\r\n");
+        }
+        planted_files = files_in(planted.path());
     }
 
     ~Package() override {
         for (const std::wstring& name : created_names) remove_service(name);
     }
 
-    // Runs one of the package's scripts with cmd.exe from the system folder,
-    // as an administrator's "Run as administrator" would.
+    void TearDown() override {
+        EXPECT_EQ(files_in(planted.path()), planted_files)
+            << "a tool planted in the folder the scripts ran from was run";
+    }
+
+    // Runs one of the package's scripts with cmd.exe, as an administrator
+    // does from a command prompt whose current folder holds planted tools.
     ProgramRun run_script(const wchar_t* script, const std::wstring& arguments) {
         ProgramOptions options;
         options.command_line =
             L"cmd.exe /d /s /c \"" + quoted(root / script) + L" " + arguments + L"\"";
-        options.working_directory = system_folder();
+        options.working_directory = planted.path();
         options.timeout = kScriptTimeout;
         return run_program(system_folder() + L"\\cmd.exe", options);
     }
@@ -184,6 +279,8 @@ protected:
     }
 
     SampleRoot root{kRootPath};
+    ScratchDir planted;
+    std::vector<std::wstring> planted_files;
     std::vector<std::wstring> created_names;
     std::optional<ManagedService> service;
     platform::UniqueHandle service_process;
@@ -364,44 +461,69 @@ TEST_F(Package, UninstallStopsARunningServiceBeforeItRemovesIt) {
     });
 }
 
-enum class Prepare { nothing, remove_program, register_the_name_first };
-
 struct Refusal {
     const char* what;
-    Prepare prepare;
+    std::vector<const wchar_t*> removed;  // files of the root, put aside for the case
+    bool register_the_name_first;
     const wchar_t* arguments;
     const wchar_t* name;  // must not be registered by the script
-    const char* message;
+    std::vector<const char*> messages;
 };
 
 const Refusal kRefusals[] = {
-    {"program not beside the script", Prepare::remove_program, L"", kDefaultName,
-     "rivelo_svc.exe is not in"},
-    {"service exists already", Prepare::register_the_name_first, L"", kDefaultName,
-     "exists already"},
-    {"sc refuses the name", Prepare::nothing, L"Bad\\Name", L"Bad\\Name", "sc create failed"},
-    {"--dtrs value begins with -", Prepare::nothing, L"--dtrs -x", kDefaultName,
-     "must not begin with"},
-    {"--dtrs value ends with a backslash", Prepare::nothing, L"--dtrs x\\", kDefaultName,
-     "must not end with a backslash"},
-    {"--dtrs without a value", Prepare::nothing, L"--dtrs", kDefaultName, "usage:"},
-    {"two names", Prepare::nothing, L"One Two", L"One", "usage:"},
+    {"program not beside the script",
+     {L"rivelo_svc.exe"},
+     false,
+     L"",
+     kDefaultName,
+     {"rivelo_svc.exe is not in"}},
+    {"no web server",
+     {kHttpdProgram},
+     false,
+     L"",
+     kDefaultName,
+     {"apache\\bin\\httpd.exe is missing", "is not the root folder of a web stack"}},
+    {"no database server and no database client",
+     {kMysqldProgram, kMysqladminProgram},
+     false,
+     L"",
+     kDefaultName,
+     {"mysql\\bin\\mysqld.exe is missing", "mysql\\bin\\mysqladmin.exe is missing"}},
+    {"no database client",
+     {kMysqladminProgram},
+     false,
+     L"",
+     kDefaultName,
+     {"mysql\\bin\\mysqladmin.exe is missing"}},
+    {"service exists already", {}, true, L"", kDefaultName, {"exists already"}},
+    {"sc refuses the name", {}, false, L"Bad\\Name", L"Bad\\Name", {"sc create failed"}},
+    {"--dtrs value begins with -", {}, false, L"--dtrs -x", kDefaultName, {"must not begin with"}},
+    {"--dtrs value ends with a backslash",
+     {},
+     false,
+     L"--dtrs x\\",
+     kDefaultName,
+     {"must not end with a backslash"}},
+    {"--dtrs without a value", {}, false, L"--dtrs", kDefaultName, {"usage:"}},
+    {"two names", {}, false, L"One Two", L"One", {"usage:"}},
 };
 
 TEST_F(Package, InstallRefusesWithAMessageAndANonZeroStatus) {
     for (const Refusal& refusal : kRefusals) {
         SCOPED_TRACE(refusal.what);
         std::optional<ManagedService> existing;
-        if (refusal.prepare == Prepare::remove_program) {
-            ASSERT_TRUE(DeleteFileW((root / L"rivelo_svc.exe").c_str()));
+        for (const wchar_t* file : refusal.removed) {
+            ASSERT_TRUE(MoveFileW((root / file).c_str(), (root / file + L".aside").c_str()));
         }
-        if (refusal.prepare == Prepare::register_the_name_first) {
+        if (refusal.register_the_name_first) {
             existing.emplace(refusal.name, L"\"C:\\elsewhere\\other.exe\"");
         }
 
         const ProgramRun run = install(refusal.name, refusal.arguments);
         EXPECT_NE(run.exit_code, 0u);
-        EXPECT_NE(run.err.find(refusal.message), std::string::npos) << run.out << run.err;
+        for (const char* message : refusal.messages) {
+            EXPECT_NE(run.err.find(message), std::string::npos) << run.out << run.err;
+        }
 
         const std::optional<ServiceConfig> config = registered_config(refusal.name);
         if (existing) {
@@ -410,9 +532,210 @@ TEST_F(Package, InstallRefusesWithAMessageAndANonZeroStatus) {
         } else {
             EXPECT_FALSE(config.has_value());
         }
-        if (refusal.prepare == Prepare::remove_program) {
-            copy_file(package_contents() + L"\\rivelo_svc.exe", root / L"rivelo_svc.exe");
+        for (const wchar_t* file : refusal.removed) {
+            ASSERT_TRUE(MoveFileW((root / file + L".aside").c_str(), (root / file).c_str()));
         }
+    }
+}
+
+// Registered by another program, or by this program in another root, a
+// service is not this package's to stop or remove.
+TEST_F(Package, UninstallLeavesAServiceOfAnotherProgramAlone) {
+    struct Case {
+        const char* what;
+        std::wstring command_line;
+    };
+    const Case cases[] = {
+        {"another program", L"\"C:\\elsewhere\\other.exe\""},
+        {"the program of another root", L"\"C:\\Other Stack\\rivelo_svc.exe\" start"},
+        {"a longer name beside the program", quoted(root / L"rivelo_svc.exe.old") + L" start"},
+        {"this program after another one",
+         L"C:\\elsewhere\\other.exe " + quoted(root / L"rivelo_svc.exe") + L" start"},
+        {"this program unquoted", root / L"rivelo_svc.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ManagedService other(L"RiveloOther", c.command_line);
+        const ProgramRun run = uninstall(L"RiveloOther");
+        EXPECT_NE(run.exit_code, 0u);
+        EXPECT_NE(run.err.find("does not run this package's"), std::string::npos)
+            << run.out << run.err;
+        const std::optional<ServiceConfig> config = registered_config(L"RiveloOther");
+        ASSERT_TRUE(config.has_value()) << "removed";
+        EXPECT_EQ(config->command_line, c.command_line);
+    }
+}
+
+// Windows removes a service that a program still holds open only once that
+// program lets go: until then sc delete has only marked it, and a second
+// delete answers 1072.
+TEST_F(Package, UninstallTellsWhenTheServiceIsOnlyMarkedForDeletion) {
+    ASSERT_EQ(install(kDefaultName, L"").exit_code, 0u);
+    std::optional<ManagedService> held = ManagedService::open(kDefaultName);
+    ASSERT_TRUE(held.has_value());
+
+    const ProgramRun run = uninstall(kDefaultName);
+    EXPECT_EQ(run.exit_code, 0u) << run.out << run.err;
+    EXPECT_NE(run.out.find("stopped and marked for deletion"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("removed."), std::string::npos) << run.out;
+
+    held.reset();
+    EXPECT_FALSE(registered_config(kDefaultName).has_value()) << "gone once let go";
+}
+
+// Windows 10 1703 and later give a service 10 s of preshutdown unless told
+// otherwise, and the manager reads the registry value of the install script
+// only when Windows starts: the service tells the manager itself at its start.
+TEST_F(Package, TheServiceGivesTheManagerItsPreshutdownTimeOutWhenItStarts) {
+    ASSERT_EQ(install(kDefaultName, L"").exit_code, 0u);
+    ASSERT_TRUE(set_manager_preshutdown_timeout(kDefaultName, kOtherPreshutdownTimeoutMs));
+    ASSERT_EQ(manager_preshutdown_timeout(kDefaultName),
+              std::optional<DWORD>(kOtherPreshutdownTimeoutMs));
+
+    std::optional<ManagedService> opened = ManagedService::open(kDefaultName);
+    ASSERT_TRUE(opened.has_value());
+    service.emplace(std::move(*opened));
+    ASSERT_TRUE(service->start());
+    ASSERT_TRUE(service->wait_for(ScmState::Running, kStateTimeout))
+        << state_name(service->query().state);
+    // Set once the service runs: polled, with the machine's pace.
+    const auto deadline = std::chrono::steady_clock::now() + kStateTimeout;
+    while (manager_preshutdown_timeout(kDefaultName) != kPreshutdownTimeoutMs &&
+           std::chrono::steady_clock::now() < deadline) {
+        Sleep(20);
+    }
+    EXPECT_EQ(manager_preshutdown_timeout(kDefaultName),
+              std::optional<DWORD>(kPreshutdownTimeoutMs));
+    EXPECT_EQ(registered_config(kDefaultName)->preshutdown_timeout_ms,
+              std::optional<DWORD>(kPreshutdownTimeoutMs));
+
+    ASSERT_TRUE(service->stop());
+    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
+}
+
+// An sc.exe in another language, and Windows's own error codes, with the
+// stand-in in place of the system's sc.exe.
+class PackageWithStandInSc : public Package {
+protected:
+    void SetUp() override {
+        if (!running_under_wine()) GTEST_SKIP() << "replaces the system's sc.exe: Wine only";
+        sc.emplace();
+        ASSERT_TRUE(sc->in_place());
+    }
+
+    std::optional<StandInSystemSc> sc;
+};
+
+// A localized sc translates the label of the state line ("STATE" is
+// "STATUS" in German) but keeps the state's code and name.
+TEST_F(PackageWithStandInSc, UninstallReadsTheStateInAnyLanguage) {
+    struct Case {
+        const char* what;
+        const wchar_t* language;
+        bool started;  // stopped by the script, or refused as not started (1062)
+    };
+    const Case cases[] = {
+        {"German, running", L"de", true},
+        {"Russian, running", L"ru", true},
+        {"German, never started", L"de", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandInSystemSc::speak(L"");
+        if (c.started) {
+            ASSERT_NO_FATAL_FAILURE(install_and_start());
+            service.reset();  // a service is deleted once the last handle to it is closed
+        } else {
+            ASSERT_EQ(install(kDefaultName, L"").exit_code, 0u);
+        }
+
+        StandInSystemSc::speak(c.language);
+        const ProgramRun removed = uninstall(kDefaultName);
+        EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+        EXPECT_NE(removed.out.find("stopped and removed"), std::string::npos) << removed.out;
+        EXPECT_FALSE(registered_config(kDefaultName).has_value());
+        if (c.started) {
+            EXPECT_EQ(wait_for_process(service_process.get(), 10s),
+                      std::optional<std::uint32_t>(0));
+        }
+    }
+}
+
+// A stop that sc refuses for another reason than "not started" is told at
+// once, with what it means, and the service is left registered and running.
+TEST_F(PackageWithStandInSc, UninstallTellsWhySCRefusedTheStop) {
+    struct Case {
+        const wchar_t* refusal;
+        std::uint32_t exit_code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {L"stop=5", 5, "run this script as an administrator"},
+        {L"stop=1051", 1051, "other services depend on Rivelo"},
+        {L"stop=1061", 1061, "cannot take a stop request now"},
+        {L"stop=1053", 1053, "sc stop failed with status 1053"},
+    };
+    ASSERT_NO_FATAL_FAILURE(install_and_start());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.exit_code);
+        StandInSystemSc::refuse(c.refusal);
+        const ProgramRun run = uninstall(kDefaultName);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_TRUE(registered_config(kDefaultName).has_value());
+        EXPECT_EQ(service->query().state, static_cast<std::uint32_t>(ScmState::Running));
+    }
+}
+
+TEST_F(PackageWithStandInSc, UninstallTellsWhenSCDeleteOnlyMarkedTheService) {
+    ASSERT_EQ(install(kDefaultName, L"").exit_code, 0u);
+    StandInSystemSc::refuse(L"delete=1072");
+    const ProgramRun run = uninstall(kDefaultName);
+    EXPECT_EQ(run.exit_code, 0u) << run.out << run.err;
+    EXPECT_NE(run.out.find("stopped and marked for deletion"), std::string::npos) << run.out;
+}
+
+// Only "no such service" (1060) frees the name; a half-made service is
+// removed again, and when that fails too the script says so.
+TEST_F(PackageWithStandInSc, InstallTakesOnlyNoSuchServiceAsAFreeNameAndChecksItsUndo) {
+    struct Case {
+        const char* what;
+        const wchar_t* refusals;
+        std::uint32_t exit_code;
+        std::vector<const char*> messages;
+        bool left_registered;
+    };
+    const Case cases[] = {
+        {"no such service", L"", 0, {"is registered for"}, false},
+        {"query denied",
+         L"query=5",
+         5,
+         {"cannot query service Rivelo, status 5", "run this script as an administrator"},
+         false},
+        {"description refused",
+         L"description=1072",
+         1072,
+         {"could not be configured, status 1072", "removing it again"},
+         false},
+        {"description and delete refused",
+         L"description=5,delete=5",
+         5,
+         {"could not be configured, status 5", "sc delete failed too, status 5",
+          "still registered"},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandInSystemSc::refuse(c.refusals);
+        const ProgramRun run = install(kDefaultName, L"");
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        for (const char* message : c.messages) {
+            EXPECT_NE((run.out + run.err).find(message), std::string::npos) << run.out << run.err;
+        }
+        const bool registered = registered_config(kDefaultName).has_value();
+        EXPECT_EQ(registered, c.exit_code == 0 || c.left_registered);
+        StandInSystemSc::refuse(L"");
+        remove_service(kDefaultName);
     }
 }
 

@@ -72,6 +72,12 @@ const ServiceStatusHandle kFakeHandle =
 // What SetServiceStatus gives for a null handle.
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 
+// The name that the fake dispatcher gives the service main function.
+constexpr wchar_t kServiceName[] = L"RiveloFake";
+
+// ERROR_ACCESS_DENIED, for a configuration change the account may not make.
+constexpr std::uint32_t kErrorAccessDenied = 5;
+
 // Orders events across threads: reports, and the entry into and return from
 // each handler call.
 std::uint64_t stamp() {
@@ -187,6 +193,12 @@ struct Report {
     ServiceStatus status;
 };
 
+struct PreshutdownChange {
+    std::uint64_t sequence = 0;
+    std::wstring service_name;
+    std::uint32_t timeout_ms = 0;
+};
+
 // Plays the service control manager's dispatcher.
 class FakeDispatcher final : public platform::ServiceControl {
 public:
@@ -203,6 +215,8 @@ public:
     // Calls the control handler with this control from inside the
     // registration, before the service main function has reported anything.
     void control_during_registration(std::uint32_t control) { early_control_ = control; }
+    // Refuses every configuration change, as for an account without the right.
+    void refuse_configuration_changes() { refuse_changes_ = true; }
 
     // Queues a control request, handled on the dispatcher's thread once the
     // control handler is registered; the future gives the handler's answer.
@@ -239,6 +253,11 @@ public:
         return reports_;
     }
 
+    std::vector<PreshutdownChange> preshutdown_changes() const {
+        std::lock_guard lock(mutex_);
+        return preshutdown_changes_;
+    }
+
     int dispatcher_calls() const {
         std::lock_guard lock(mutex_);
         return dispatcher_calls_;
@@ -249,8 +268,8 @@ public:
         ++dispatcher_calls_;
         if (!started_by_manager_) return false;
         service_thread_ = std::thread([service_main] {
-            wchar_t name[] = L"";
-            wchar_t* arguments[] = {name, nullptr};
+            std::wstring name = kServiceName;
+            wchar_t* arguments[] = {name.data(), nullptr};
             service_main(1, arguments);
         });
         serve_controls(lock);
@@ -276,6 +295,22 @@ public:
         changed_.notify_all();
         if (handle == nullptr) return platform::win32_error(kErrorInvalidHandle);
         return {};
+    }
+
+    std::error_code set_preshutdown_timeout(const wchar_t* service_name,
+                                            std::uint32_t timeout_ms) override {
+        std::lock_guard lock(mutex_);
+        preshutdown_changes_.push_back({stamp(), service_name, timeout_ms});
+        changed_.notify_all();
+        if (refuse_changes_) return platform::win32_error(kErrorAccessDenied);
+        return {};
+    }
+
+    void wait_for_preshutdown_change() {
+        std::unique_lock lock(mutex_);
+        await(
+            changed_, lock, [&] { return !preshutdown_changes_.empty(); },
+            "a preshutdown time-out change");
     }
 
 private:
@@ -315,6 +350,8 @@ private:
     bool finishing_ = false;
     std::vector<Report> reports_;
     std::optional<std::uint32_t> early_control_;
+    bool refuse_changes_ = false;
+    std::vector<PreshutdownChange> preshutdown_changes_;
 };
 
 // One host with its fake dispatcher and recording handler. `run` goes on a
@@ -551,6 +588,32 @@ TEST(ServiceLife, ANullStatusHandleStillDeliversEveryCommandAndEachReportCarries
     for (const Report& report : reports) EXPECT_EQ(report.handle, nullptr);
     EXPECT_EQ(scene.host.status_handle(), nullptr);
     EXPECT_EQ(scene.host.current_state(), State::Stopped);
+}
+
+// Windows gives a service 10 s of preshutdown by default; the service asks
+// the manager for 3 minutes under the name it was started with, once it runs.
+// An account that may not change the configuration changes nothing else.
+TEST(PreshutdownTimeOut, SetUnderTheServiceNameOnceRunningAndARefusalIsDiscarded) {
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "refused" : "accepted");
+        HostScene scene;
+        if (refused) scene.fake.refuse_configuration_changes();
+        scene.start();
+        scene.fake.wait_for_preshutdown_change();
+        EXPECT_EQ(scene.control(kStop), 0u);
+        EXPECT_EQ(scene.end_run(), std::nullopt);
+
+        const std::vector<PreshutdownChange> changes = scene.fake.preshutdown_changes();
+        ASSERT_EQ(changes.size(), 1u);
+        EXPECT_EQ(changes[0].service_name, kServiceName);
+        EXPECT_EQ(changes[0].timeout_ms, 180000u);
+        const std::vector<Report> reports = scene.fake.reports();
+        ASSERT_EQ(states_of(reports), (std::vector<State>{State::StartPending, State::Running,
+                                                          State::StopPending, State::Stopped}));
+        EXPECT_LT(reports[1].sequence, changes[0].sequence) << "after Running";
+        EXPECT_EQ(commands_of(scene.journal.deliveries()),
+                  (std::vector<ServiceCommand>{command(Kind::Start), command(Kind::Stop)}));
+    }
 }
 
 TEST(StopDuringStart, StopPendingAtOnceStopOnlyAfterStartAndNeverRunningAgain) {
