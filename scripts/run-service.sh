@@ -22,6 +22,31 @@ servers() {
   ps -eo pid=,args= | grep -E '^ *[0-9]+ "?C:\\Program Files\\KVR Rivelo\\.*(httpd|php-cgi|mysqld)\.exe' |
     sed 's/^/    /' || true
 }
+php_processes() { servers | grep 'php-cgi\.exe' || true; }
+# Ends the php-cgi.exe that a Wine whose taskkill /IM ends one process of a
+# name per call (Wine 10; Windows and Wine 8 end every one) leaves after the
+# web server's stop. The tests' taskkill probe says how many of its processes
+# of one name one taskkill leaves; a stop that left more, or any on a Wine
+# that ends them all, is the service's fault and stays for the check below.
+end_php_left_by_wine() {
+  local php_left probe probe_left probe_started
+  php_left="$(php_processes | grep -c . || true)"
+  [ "$php_left" -gt 0 ] || return 0
+  probe="$(wine "$build/bin/taskkill_probe.exe" | tr -d '\r')"  # "LEFT of STARTED"
+  read -r probe_left _ probe_started <<< "$probe"
+  [ "$php_left" -le "$probe_left" ] || return 0
+  echo "  left running after the stop:"
+  php_processes
+  echo "  this Wine's taskkill /IM ends one process of a name per call (probe: $probe_started running, one taskkill, $probe_left left), where Windows ends every one;"
+  echo "  so the web server's stop left this php-cgi.exe, and run-service.sh ends it with Wine's taskkill /IM php-cgi.exe /F"
+  for _ in $(seq "$php_left"); do
+    wine taskkill /IM php-cgi.exe /F >/dev/null || true  # what it leaves, the check below reports
+  done
+  for _ in $(seq 100); do  # until Wine has taken the ended processes down
+    [ -z "$(php_processes)" ] && break
+    sleep 0.1
+  done
+}
 # Runs a script of the package with Wine's cmd.exe, from another folder.
 package_script() { (cd "$WINEPREFIX/drive_c" && wine cmd /c "$root_win\\$1"); }
 
@@ -105,6 +130,7 @@ controller status
 step "Stopping it: taskkill for httpd and php-cgi, mysqladmin shutdown for the database"
 controller stop-and-wait "$wait_seconds"
 controller status
+end_php_left_by_wine
 left="$(servers)"
 if [ -n "$left" ]; then
   echo "  servers left running:"

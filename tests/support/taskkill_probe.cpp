@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/patience.h"
 #include "support/run_program.h"
@@ -18,39 +19,42 @@ namespace {
 // stand-in, which runs until it is ended.
 constexpr wchar_t kProbeImage[] = L"rivelo_taskkill_probe.exe";
 constexpr wchar_t kCommandInterpreter[] = L"C:\\Windows\\System32\\cmd.exe";
-constexpr int kProbeProcesses = 2;
 
-bool probe_taskkill() {
+}  // namespace
+
+std::optional<int> processes_left_by_one_taskkill() {
     const ScratchDir scratch;
     const std::wstring program = scratch / kProbeImage;
     copy_file(built_program(L"php-cgi.exe"), program);
     std::vector<WatchedProcess> processes;
-    processes.reserve(kProbeProcesses);
-    for (int i = 0; i < kProbeProcesses; ++i) processes.push_back(start_process(program));
+    processes.reserve(kTaskkillProbeProcesses);
+    for (int i = 0; i < kTaskkillProbeProcesses; ++i) processes.push_back(start_process(program));
     // Both have started for certain once both have written their records.
-    if (SampleRoot::wait_for_records(program, kProbeProcesses, kPatience).size() !=
-        kProbeProcesses) {
-        ADD_FAILURE() << "the taskkill probe's processes did not start";
-    }
+    const bool started =
+        SampleRoot::wait_for_records(program, kTaskkillProbeProcesses, kPatience).size() ==
+        kTaskkillProbeProcesses;
 
-    ProgramOptions taskkill;
-    taskkill.command_line =
-        command_line_for(kCommandInterpreter, {L"/C", L"taskkill", L"/IM", kProbeImage, L"/F"});
-    run_program(kCommandInterpreter, taskkill);
-    bool all_ended = true;
-    for (const WatchedProcess& process : processes)
-        all_ended = process.exits_within(kPatience) && all_ended;
+    std::optional<int> left;
+    if (started) {
+        ProgramOptions taskkill;
+        taskkill.command_line =
+            command_line_for(kCommandInterpreter, {L"/C", L"taskkill", L"/IM", kProbeImage, L"/F"});
+        run_program(kCommandInterpreter, taskkill);
+        left = 0;
+        for (const WatchedProcess& process : processes) {
+            if (!process.exits_within(kPatience)) ++*left;
+        }
+    }
     for (const WatchedProcess& process : processes) {
         if (process.running()) process.terminate();
     }
-    return all_ended;
+    return left;
 }
 
-}  // namespace
-
 bool taskkill_ends_every_process_of_a_name() {
-    static const bool ends_every_one = probe_taskkill();
-    return ends_every_one;
+    static const std::optional<int> left = processes_left_by_one_taskkill();
+    if (!left) ADD_FAILURE() << "the taskkill probe's processes did not start";
+    return left == 0;
 }
 
 void skip_web_process_exit_check() {

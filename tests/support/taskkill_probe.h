@@ -1,13 +1,23 @@
 #pragma once
 
+#include <optional>
+
 namespace rivelo::test {
 
-// Whether `taskkill /IM NAME /F` ends every process of that image name, as it
-// does on Windows and Wine 8. Wine 10 ends only one of them (the oldest), so
-// there a check that every httpd.exe (the web server's parent and worker) and
-// every php-cgi.exe is gone after the web server's stop cannot hold.
-// Decided once per test program by a probe: two processes of one image name,
-// one taskkill.
+// How many processes the taskkill probe starts, all of one image name.
+inline constexpr int kTaskkillProbeProcesses = 2;
+
+// Starts kTaskkillProbeProcesses processes of one image name, runs one
+// `taskkill /IM NAME /F` and returns how many of them it left running (ended
+// afterwards by the probe itself): 0 on Windows and Wine 8, 1 on Wine 10,
+// whose taskkill ends one process per /IM. Empty when they did not all start.
+std::optional<int> processes_left_by_one_taskkill();
+
+// Whether `taskkill /IM NAME /F` ends every process of that image name, so
+// that a check that every httpd.exe (the web server's parent and worker) and
+// every php-cgi.exe is gone after the web server's stop can hold. Decided once
+// per test program by the probe above; a probe that cannot start its
+// processes fails the current test.
 bool taskkill_ends_every_process_of_a_name();
 
 // Marks the current test as skipped, with the reason, for the check that
