@@ -218,7 +218,13 @@ TEST(Soak, RepeatedStartAndStopLeavesNothingBehindAndDoesNotGrow) {
         now.working_set_kib = static_cast<double>(counters.WorkingSetSize) / 1024.0;
         figures.push_back(now);
 
-        ASSERT_TRUE(service.stop());
+        if (!service.stop()) {
+            const DWORD stop_error = GetLastError();
+            starts.read_new();
+            FAIL() << "the stop control failed with error " << stop_error << "; " << census()
+                   << "\n"
+                   << describe(starts.cycle_lines());
+        }
         const std::optional<std::uint32_t> exit_code =
             wait_for_process(process.get(), kStateTimeout);
         ASSERT_TRUE(exit_code.has_value()) << "the service process did not end";
