@@ -4,8 +4,11 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <string_view>
+#include <utility>
 
 namespace rivelo::test {
 
@@ -32,43 +35,54 @@ std::optional<std::uint64_t> parse_number(const std::wstring& text) {
     return std::wcstoull(text.c_str(), nullptr, 10);
 }
 
+using Fields = std::map<std::wstring, std::wstring, std::less<>>;
+
+// The "key=value" lines (the last of a key counts), or nothing unless the
+// last line ends with a line break.
+std::optional<Fields> fields_of(const std::wstring& text) {
+    if (text.empty() || text.back() != L'\n') return std::nullopt;
+    Fields fields;
+    for (std::size_t begin = 0, end = text.find(L'\n'); end != std::wstring::npos;
+         begin = end + 1, end = text.find(L'\n', begin)) {
+        const std::wstring_view line(text.data() + begin, end - begin);
+        const std::size_t eq = line.find(L'=');
+        if (eq != std::wstring_view::npos)
+            fields.insert_or_assign(std::wstring(line.substr(0, eq)),
+                                    std::wstring(line.substr(eq + 1)));
+    }
+    return fields;
+}
+
+std::optional<std::wstring> field(const Fields& fields, std::wstring_view key) {
+    const auto found = fields.find(key);
+    return found == fields.end() ? std::nullopt : std::optional<std::wstring>(found->second);
+}
+
+std::optional<std::uint64_t> number_field(const Fields& fields, std::wstring_view key) {
+    const std::optional<std::wstring> text = field(fields, key);
+    return text ? parse_number(*text) : std::nullopt;
+}
+
 // The record, or nothing unless every line a fixture always writes is there
 // (the last one ends with a line break), and the numbers are numbers.
 std::optional<StartRecord> parse(const std::wstring& text) {
-    if (text.empty() || text.back() != L'\n') return std::nullopt;
+    const std::optional<Fields> fields = fields_of(text);
+    if (!fields) return std::nullopt;
+    const std::optional<std::uint64_t> pid = number_field(*fields, L"pid");
+    const std::optional<std::uint64_t> started = number_field(*fields, L"started");
+    std::optional<std::wstring> command_line = field(*fields, L"command_line");
+    std::optional<std::wstring> working_directory = field(*fields, L"working_directory");
+    if (!pid || *pid == 0 || !started || !command_line || !working_directory) return std::nullopt;
+
     StartRecord record;
-    std::optional<std::uint64_t> pid;
-    std::optional<std::uint64_t> started;
-    bool has_command_line = false;
-    bool has_working_directory = false;
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        const std::size_t end = text.find(L'\n', begin);
-        const std::wstring_view line(text.data() + begin, end - begin);
-        const std::size_t eq = line.find(L'=');
-        if (eq != std::wstring_view::npos) {
-            const std::wstring_view key = line.substr(0, eq);
-            const std::wstring value(line.substr(eq + 1));
-            if (key == L"pid") pid = parse_number(value);
-            if (key == L"parent_pid") record.parent_pid = parse_number(value).value_or(0);
-            if (key == L"started") started = parse_number(value);
-            if (key == L"command_line") {
-                record.command_line = value;
-                has_command_line = true;
-            }
-            if (key == L"working_directory") {
-                record.working_directory = value;
-                has_working_directory = true;
-            }
-            if (key == L"KVR_ROOT") record.kvr_root = value;
-            if (key == L"PATH") record.path = value;
-        }
-        begin = end + 1;
-    }
-    if (!pid || *pid == 0 || !started || !has_command_line || !has_working_directory)
-        return std::nullopt;
     record.pid = static_cast<std::uint32_t>(*pid);
+    record.parent_pid =
+        static_cast<std::uint32_t>(number_field(*fields, L"parent_pid").value_or(0));
     record.started = *started;
+    record.command_line = std::move(*command_line);
+    record.working_directory = std::move(*working_directory);
+    record.kvr_root = field(*fields, L"KVR_ROOT");
+    record.path = field(*fields, L"PATH");
     return record;
 }
 
