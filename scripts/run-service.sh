@@ -22,29 +22,35 @@ servers() {
   ps -eo pid=,args= | grep -E '^ *[0-9]+ "?C:\\Program Files\\KVR Rivelo\\.*(httpd|php-cgi|mysqld)\.exe' |
     sed 's/^/    /' || true
 }
-php_processes() { servers | grep 'php-cgi\.exe' || true; }
-# Ends the php-cgi.exe that a Wine whose taskkill /IM ends one process of a
-# name per call (Wine 10; Windows and Wine 8 end every one) leaves after the
-# web server's stop. The tests' taskkill probe says how many of its processes
-# of one name one taskkill leaves; a stop that left more, or any on a Wine
-# that ends them all, is the service's fault and stays for the check below.
-end_php_left_by_wine() {
-  local php_left probe probe_left probe_started
-  php_left="$(php_processes | grep -c . || true)"
-  [ "$php_left" -gt 0 ] || return 0
+web_processes() { servers | grep -F "\\$1.exe" || true; }
+# Ends what a Wine whose taskkill /IM ends one process of a name per call
+# (Wine 10; Windows and Wine 8 end every one) leaves after the web server's
+# stop: of each name, the web server's worker (the service reported STOPPED
+# only once the parent it started had exited) and a php-cgi.exe. The tests'
+# taskkill probe says how many of its processes of one name one taskkill
+# leaves; a stop that left more of a name, or any on a Wine that ends them
+# all, is the service's fault and stays for the check below.
+end_web_processes_left_by_wine() {
+  local probe probe_left probe_started image left explained=
+  [ -n "$(web_processes httpd)$(web_processes php-cgi)" ] || return 0
   probe="$(wine "$build/bin/taskkill_probe.exe" | tr -d '\r')"  # "LEFT of STARTED"
   read -r probe_left _ probe_started <<< "$probe"
-  [ "$php_left" -le "$probe_left" ] || return 0
-  echo "  left running after the stop:"
-  php_processes
-  echo "  this Wine's taskkill /IM ends one process of a name per call (probe: $probe_started running, one taskkill, $probe_left left), where Windows ends every one;"
-  echo "  so the web server's stop left this php-cgi.exe, and run-service.sh ends it with Wine's taskkill /IM php-cgi.exe /F"
-  for _ in $(seq "$php_left"); do
-    wine taskkill /IM php-cgi.exe /F >/dev/null || true  # what it leaves, the check below reports
-  done
-  for _ in $(seq 100); do  # until Wine has taken the ended processes down
-    [ -z "$(php_processes)" ] && break
-    sleep 0.1
+  for image in httpd php-cgi; do
+    left="$(web_processes "$image" | grep -c . || true)"
+    [ "$left" -gt 0 ] && [ "$left" -le "$probe_left" ] || continue
+    if [ -z "$explained" ]; then
+      echo "  this Wine's taskkill /IM ends one process of a name per call (probe: $probe_started running, one taskkill, $probe_left left), where Windows ends every one;"
+      echo "  so the web server's stop left these, and run-service.sh ends them with Wine's taskkill /IM NAME /F:"
+      explained=1
+    fi
+    web_processes "$image"
+    for _ in $(seq "$left"); do
+      wine taskkill /IM "$image.exe" /F >/dev/null || true  # what it leaves, the check below reports
+    done
+    for _ in $(seq 100); do  # until Wine has taken the ended processes down
+      [ -z "$(web_processes "$image")" ] && break
+      sleep 0.1
+    done
   done
 }
 # Runs a script of the package with Wine's cmd.exe, from another folder.
@@ -130,7 +136,7 @@ controller status
 step "Stopping it: taskkill for httpd and php-cgi, mysqladmin shutdown for the database"
 controller stop-and-wait "$wait_seconds"
 controller status
-end_php_left_by_wine
+end_web_processes_left_by_wine
 left="$(servers)"
 if [ -n "$left" ]; then
   echo "  servers left running:"

@@ -171,7 +171,9 @@ std::string ManagedService::describe(void* process) const {
 }
 
 bool ManagedService::stop() {
-    return control(SERVICE_CONTROL_STOP) || GetLastError() == ERROR_BROKEN_PIPE;
+    if (control(SERVICE_CONTROL_STOP)) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_BROKEN_PIPE || error == ERROR_SERVICE_REQUEST_TIMEOUT;
 }
 
 ServiceStatusSnapshot ManagedService::query() const {

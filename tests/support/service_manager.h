@@ -53,7 +53,9 @@ public:
     [[nodiscard]] bool control(std::uint32_t code);
     // Sends the stop control. True also when the service process ended
     // before the manager could pass the answer on (Wine then reports a
-    // broken pipe): whether it stopped shows in its state.
+    // broken pipe), and when the manager stopped waiting for the answer
+    // (1053) while the stop goes on, as a loaded machine's stop may take
+    // longer than Wine's 10 s: whether it stopped shows in its state.
     [[nodiscard]] bool stop();
     [[nodiscard]] ServiceStatusSnapshot query() const;
     // Polls until the state is reached; false on time-out.
