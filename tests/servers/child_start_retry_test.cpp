@@ -21,6 +21,7 @@
 #include "servers/database_unit.h"
 #include "servers/web_server_unit.h"
 #include "service/run_state.h"
+#include "support/fatal_message.h"
 #include "support/scratch_dir.h"
 
 namespace rivelo::test {
@@ -91,16 +92,6 @@ private:
     std::deque<std::uint32_t> codes_;
     std::map<void*, std::wstring> started_;
 };
-
-// The message of the FatalError that the body throws; none when it returns.
-std::optional<std::wstring> fatal_message(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const platform::FatalError& error) {
-        return error.message();
-    }
-    return std::nullopt;
-}
 
 struct Case {
     const char* name;

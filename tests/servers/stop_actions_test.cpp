@@ -20,6 +20,7 @@
 #include "servers/recording_child_processes.h"
 #include "servers/web_server_unit.h"
 #include "support/background_call.h"
+#include "support/fatal_message.h"
 #include "support/scratch_dir.h"
 
 namespace rivelo::test {
@@ -33,16 +34,6 @@ constexpr wchar_t kCmd[] = L"C:\\Windows\\System32\\cmd.exe";
 constexpr wchar_t kEndHttpd[] = L"/C taskkill /IM httpd.exe /F";
 constexpr wchar_t kEndPhp[] = L"/C taskkill /IM php-cgi.exe /F";
 constexpr wchar_t kShutdown[] = L"shutdown -uroot -pkqz4w7rvtx2lem";
-
-// The message of the FatalError that the body throws; none when it returns.
-std::optional<std::wstring> fatal_message(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const platform::FatalError& error) {
-        return error.message();
-    }
-    return std::nullopt;
-}
 
 bool contains(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
