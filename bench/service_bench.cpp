@@ -45,9 +45,10 @@ struct Options {
     std::wstring shipped_program = rivelo::test::built_program(L"rivelo_svc.exe");
     std::wstring zip;
     // False on a Wine whose taskkill /IM ends one process of a name per call
-    // (Wine 10): there a php-cgi.exe outlives the stop, and the stop is timed
-    // without the PHP processes (SampleRoot ends the one left afterwards).
-    bool php_ends_at_stop = true;
+    // (Wine 10): there the web server's worker and a php-cgi.exe outlive the
+    // stop, and the stop is timed up to the servers the service started
+    // itself (SampleRoot ends what is left afterwards).
+    bool web_processes_end_at_stop = true;
 };
 
 struct Figures {
@@ -189,11 +190,13 @@ void measure_one_run(const Options& options, Figures& figures, bool measure_idle
     root.wait_for_records(root.php_cgi(), 2, kTimeout);
     std::vector<UniqueHandle> servers;
     std::vector<HANDLE> awaited;  // the servers the stop is timed up to
+    const std::uint32_t service_pid = service.query().process_id;
     for (const std::wstring& program : {root.httpd(), root.php_cgi(), root.mysqld()}) {
-        const bool await = program != root.php_cgi() || options.php_ends_at_stop;
         for (const auto& record : rivelo::test::read_start_records(program)) {
             servers.push_back(rivelo::test::open_process(record.pid));
-            if (await) awaited.push_back(servers.back().get());
+            if (options.web_processes_end_at_stop || record.parent_pid == service_pid) {
+                awaited.push_back(servers.back().get());
+            }
         }
     }
 
@@ -273,7 +276,7 @@ int wmain(int argc, wchar_t** argv) {
         const std::optional<int> left_by_taskkill = rivelo::test::processes_left_by_one_taskkill();
         if (!left_by_taskkill)
             throw std::runtime_error("the taskkill probe's processes did not start");
-        options.php_ends_at_stop = *left_by_taskkill == 0;
+        options.web_processes_end_at_stop = *left_by_taskkill == 0;
         for (int run = 0; run < options.runs; ++run) {
             // The idle cost is measured on the first run only: it takes the longest.
             measure_one_run(options, figures, run == 0);
@@ -314,11 +317,11 @@ int wmain(int argc, wchar_t** argv) {
         "rivelo_svc benchmark: median and min..max over %d runs (idle period %d s; idle CPU,\n"
         "start-up CPU and working sets from the first run only)\n",
         options.runs, options.idle_seconds);
-    if (!options.php_ends_at_stop) {
+    if (!options.web_processes_end_at_stop) {
         std::printf(
             "(this Wine's taskkill /IM ends one process of a name per call, where Windows ends\n"
-            "every one: a php-cgi.exe outlives each stop, which is timed without the PHP "
-            "processes)\n");
+            "every one: the web server's worker and a php-cgi.exe outlive each stop, which is\n"
+            "timed up to the exit of the servers the service started)\n");
     }
     std::ofstream json(std::filesystem::path(options.json));
     json << "{\n  \"runs\": " << options.runs << ",\n  \"idle_seconds\": " << options.idle_seconds;
