@@ -31,6 +31,7 @@
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/start_record.h"
+#include "support/start_retrying.h"
 #include "support/taskkill_probe.h"
 #include "support/watched_process.h"
 #include "support/working_directory_scope.h"
@@ -91,8 +92,10 @@ ChildRun run_with_output_file(const std::wstring& program, std::wstring command_
     startup.hStdOutput = output.get();
     startup.hStdError = output.get();
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!start_retrying_lost([&] {
+            return CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                  nullptr, nullptr, &startup, &info) != 0;
+        })) {
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return {};
     }

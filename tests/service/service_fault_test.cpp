@@ -19,6 +19,7 @@
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/service_manager.h"
+#include "support/start_retrying.h"
 #include "support/taskkill_probe.h"
 
 namespace rivelo::test {
@@ -46,8 +47,10 @@ platform::UniqueHandle start_detached(const std::wstring& program, std::wstring 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!start_retrying_lost([&] {
+            return CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                                  nullptr, nullptr, &startup, &info) != 0;
+        })) {
         ADD_FAILURE() << "cannot start program, error " << GetLastError();
         return {};
     }

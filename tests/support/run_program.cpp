@@ -8,6 +8,7 @@
 
 #include "platform/filesystem.h"
 #include "platform/unique_handle.h"
+#include "support/start_retrying.h"
 
 namespace rivelo::test {
 
@@ -64,22 +65,13 @@ ProgramRun run_program(const std::wstring& application, const ProgramOptions& op
     std::wstring block;
     if (options.environment) block = environment_block(*options.environment);
     PROCESS_INFORMATION info{};
-    // Under load Wine now and then loses a new process in its start-up
-    // (ERROR_INTERNAL_ERROR): the start is tried again, as a user would run
-    // the command again; any other error fails at once.
-    const auto start = [&] {
+    const bool started = start_retrying_lost([&] {
         return CreateProcessW(
                    application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                    CREATE_UNICODE_ENVIRONMENT, options.environment ? block.data() : nullptr,
                    options.working_directory ? options.working_directory->c_str() : nullptr,
                    &startup, &info) != 0;
-    };
-    bool started = start();
-    for (int attempt = 1; !started && GetLastError() == ERROR_INTERNAL_ERROR && attempt < 5;
-         ++attempt) {
-        Sleep(50U * attempt);
-        started = start();
-    }
+    });
     if (!started) {
         ADD_FAILURE() << "cannot start program, error " << GetLastError();
         return {};

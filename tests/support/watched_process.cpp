@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/patience.h"
+#include "support/start_retrying.h"
 
 namespace rivelo::test {
 
@@ -40,8 +41,10 @@ WatchedProcess start_process(const std::wstring& program) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!start_retrying_lost([&] {
+            return CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                                  nullptr, nullptr, &startup, &info) != 0;
+        })) {
         ADD_FAILURE() << "cannot start a program, error " << GetLastError();
         return WatchedProcess(platform::UniqueHandle());
     }
