@@ -16,6 +16,7 @@
 #include "platform/failure.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
+#include "support/child_trace.h"
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/service_manager.h"
@@ -100,7 +101,7 @@ protected:
     // one the service started (the web server's worker comes after it).
     platform::UniqueHandle& server(const std::wstring& program) {
         const auto records = root.wait_for_records(program, 1, kRecordTimeout);
-        EXPECT_FALSE(records.empty()) << "server did not start";
+        EXPECT_FALSE(records.empty()) << platform::to_utf8(program) << " did not start";
         servers.push_back(records.empty() ? platform::UniqueHandle()
                                           : open_process(records.front().pid));
         return servers.back();
@@ -217,9 +218,22 @@ TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
     }
     EXPECT_EQ(states.back(), static_cast<std::uint32_t>(ScmState::Stopped));
     EXPECT_EQ(wait_for_process(service_process.get(), 0ms), std::optional<std::uint32_t>(0));
+    // A process left behind is explained by the web server stand-in's trace
+    // of its children and by who started each server process.
+    const auto explain = [&] {
+        std::string text = "\nweb server stand-in's children:";
+        for (const auto& entry : read_child_trace(root.httpd())) text += "\n  " + describe(entry);
+        for (const std::wstring& program : {root.httpd(), root.php_cgi()}) {
+            for (const auto& record : read_start_records(program)) {
+                text += "\n  " + platform::to_utf8(program) + " pid " + std::to_string(record.pid) +
+                        " started by " + std::to_string(record.parent_pid);
+            }
+        }
+        return text;
+    };
     const auto expect_none_left = [&](const wchar_t* name) {
         EXPECT_TRUE(eventually([&] { return count_processes(name) == 0; }, 5s))
-            << platform::to_utf8(name) << " left behind";
+            << platform::to_utf8(name) << " left behind" << explain();
     };
     expect_none_left(L"mysqld.exe");
     check_web_processes_ended([&] {
