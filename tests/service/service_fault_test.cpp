@@ -292,10 +292,19 @@ TEST_F(ServiceFault, AStopDuringTheStartStillStopsEveryServer) {
         }
         return text;
     };
+    // Only this case's web server processes count: the service and the
+    // web server processes started them. (A process an earlier case left
+    // in this prefix, one that Wine failed to end, is not this stop's.)
+    const auto ours = [&](const ListedProcess& process) {
+        auto creators = web_server_pids();
+        creators.push_back(GetProcessId(service_process.get()));
+        return std::find(creators.begin(), creators.end(), process.parent_pid) != creators.end();
+    };
     const auto left = [&](const wchar_t* name) {
         std::size_t count = 0;
         for (const auto& process : listed_processes(name)) {
-            if (process_running(process.pid) && !never_ran_orphan(process)) ++count;
+            if (process_running(process.pid) && ours(process) && !never_ran_orphan(process))
+                ++count;
         }
         return count;
     };
