@@ -67,19 +67,27 @@ void SampleRoot::set_database_shutdown_time(std::chrono::milliseconds time) cons
 }
 
 void SampleRoot::end_stand_ins() const {
-    for (const auto& stand_in : kStandIns) {
-        const std::wstring program = *this / stand_in[1];
-        for (const StartRecord& record : read_start_records(program)) {
-            platform::UniqueHandle process(
-                OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                            FALSE, record.pid));
-            // The id may have been reused by an unrelated process since.
-            if (!process || !same_path(image_path(process.get()), program)) continue;
-            if (WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) continue;
-            TerminateProcess(process.get(), 1);
-            WaitForSingleObject(process.get(),
-                                static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
-        }
+    // By the process list, not the start records: under Wine a child whose
+    // creator was ended inside CreateProcessW stays suspended at its creation
+    // and never writes a record.
+    std::wstring folder = path();
+    if (!folder.ends_with(L'\\')) folder += L'\\';
+    const platform::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        const platform::UniqueHandle process(
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                        entry.th32ProcessID));
+        if (!process || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) continue;
+        const std::wstring image = image_path(process.get());
+        if (image.size() <= folder.size() || !same_path(image.substr(0, folder.size()), folder))
+            continue;
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(),
+                            static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
     }
 }
 

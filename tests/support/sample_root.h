@@ -31,7 +31,7 @@ public:
     // The same layout at this path (made anew, removed at the end), but
     // without rivelo_svc.exe: the caller puts the program there.
     explicit SampleRoot(std::wstring path);
-    // Ends the stand-in processes of this root that still run.
+    // Ends every process still running from a program under this root.
     ~SampleRoot();
     SampleRoot(const SampleRoot&) = delete;
     SampleRoot& operator=(const SampleRoot&) = delete;
@@ -52,8 +52,7 @@ public:
     // unless set); read by the database when its shutdown begins.
     void set_database_shutdown_time(std::chrono::milliseconds time) const;
 
-    // Ends, by their recorded ids, the stand-in processes started from this
-    // root's programs that still run.
+    // Ends every process still running from a program under this root.
     void end_stand_ins() const;
 
     // The start records of `program` once there are at least `count` of
