@@ -3,7 +3,10 @@
 # makes Wine lose a process in its start-up now and then (CreateProcessW 1359).
 # Each loop starts /bin/true over and over; a loop keeps about one process
 # runnable, so the load average settles near the number of loops (pure CPU
-# loops add 1 each too).
+# loops add 1 each too). The command runs in the loops' session, so it meets
+# them process for process: with the kernel's autogroup scheduling (on in
+# Debian), a command of another session would get a whole group's share of
+# the processor however high the load average.
 #   bench/process-load.sh LOOPS COMMAND [ARGUMENT...]
 # Prints the 1-minute load average before and after the command; exits with
 # the command's status.
