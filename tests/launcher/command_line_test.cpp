@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "support/no_control_pipe.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
-#include "support/service_manager.h"
 
 namespace rivelo::test {
 namespace {
@@ -141,11 +141,7 @@ TEST_F(CommandLine, ArgumentListsGiveTheirExitStatusAndReport) {
     };
     for (const Outcome& c : cases) {
         SCOPED_TRACE(c.name);
-        // Right before each run that reaches the dispatcher: a service that
-        // started since would make it wait 10 s, or take it over while that
-        // service is still starting.
-        if (c.report == kNoServiceManager) make_dispatcher_fail_fast();
-        const ProgramRun run = run_with(c.arguments);
+        const ProgramRun run = run_with_no_control_pipe([&] { return run_with(c.arguments); });
         EXPECT_EQ(run.exit_code, c.exit_code);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, c.report.empty() ? "" : report(expand(c.report)));

@@ -27,6 +27,7 @@
 #include "service/run_state.h"
 #include "service/service_host.h"
 #include "service/worker_pool.h"
+#include "support/no_control_pipe.h"
 #include "support/patience.h"
 #include "support/sample_root.h"
 #include "support/scratch_dir.h"
@@ -698,11 +699,12 @@ TEST(RunOutsideTheServiceManager, FailsWithTheTextReportsNothingAndKeepsTheHandl
 }
 
 TEST(RunOutsideTheServiceManager, TheRealDispatcherRefusesAndRunFailsWithTheText) {
-    test::make_dispatcher_fail_fast();
     Journal journal;
-    ServiceHost host;
-    EXPECT_EQ(host.run(std::make_unique<RecordingHandler>(journal)),
-              std::wstring(L"Use service control manager to start service"));
+    const auto failure = test::run_with_no_control_pipe([&] {
+        ServiceHost host;
+        return host.run(std::make_unique<RecordingHandler>(journal));
+    });
+    EXPECT_EQ(failure, std::wstring(L"Use service control manager to start service"));
     EXPECT_TRUE(journal.deliveries().empty());
 }
 

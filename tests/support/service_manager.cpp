@@ -1,7 +1,5 @@
 #include "support/service_manager.h"
 
-#include "support/run_program.h"
-
 #include <windows.h>
 
 #include <stdexcept>
@@ -17,68 +15,11 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
-// Wine's manager opens one control pipe per service start, named after a count
-// it keeps in this volatile key; a dispatcher opens the pipe the key names,
-// that of the service started last, and asks no more.
-constexpr wchar_t kServiceCurrentKey[] = L"SYSTEM\\CurrentControlSet\\Control\\ServiceCurrent";
-constexpr wchar_t kControlPipePrefix[] = L"\\\\.\\pipe\\net\\NtControlPipe";
-// The manager closes its end once it has seen the service process end.
-constexpr auto kPipeCloseTimeout = std::chrono::seconds(30);
-// How long Wine's own services may go on starting in a new prefix.
-constexpr auto kSettleTimeout = std::chrono::minutes(2);
-
 SC_HANDLE as_sc(void* handle) { return static_cast<SC_HANDLE>(handle); }
 
 std::runtime_error scm_failure(const char* what) {
     return std::runtime_error(std::string(what) + " failed, error " +
                               std::to_string(GetLastError()));
-}
-
-std::optional<DWORD> last_control_pipe_number() {
-    DWORD number = 0;
-    DWORD size = sizeof number;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kServiceCurrentKey, nullptr, RRF_RT_REG_DWORD, nullptr,
-                     &number, &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return number;
-}
-
-// Without connecting to it: a pipe that is there but busy times out at once.
-bool pipe_exists(const std::wstring& name) {
-    return WaitNamedPipeW(name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
-}
-
-// Starts and stops the throwaway service and waits until the manager has
-// closed its control pipe; false when another service started meanwhile (at
-// the prefix's start, Wine starts its own), whose pipe is then the one a
-// dispatcher would open.
-bool throwaway_was_last_started() {
-    ManagedService service(L"RiveloThrowaway", L"\"" + built_program(L"idle_service.exe") + L"\"");
-    if (!service.start()) {
-        // The manager holds its start lock while it starts its own services.
-        if (GetLastError() == ERROR_SERVICE_DATABASE_LOCKED) return false;
-        throw scm_failure("StartServiceW");
-    }
-    if (!service.wait_for(ScmState::Running, std::chrono::seconds(30))) {
-        throw std::runtime_error("the throwaway service did not start");
-    }
-    const std::optional<DWORD> pipe_number = last_control_pipe_number();
-    const platform::UniqueHandle process = open_process(service.query().process_id);
-    if (!service.stop() || !service.wait_for(ScmState::Stopped, std::chrono::seconds(30)) ||
-        !process || !wait_for_process(process.get(), std::chrono::seconds(30))) {
-        throw std::runtime_error("the throwaway service did not stop");
-    }
-    if (!pipe_number) return true;  // a manager that keeps no such count
-    const std::wstring pipe = kControlPipePrefix + std::to_wstring(*pipe_number);
-    const auto deadline = std::chrono::steady_clock::now() + kPipeCloseTimeout;
-    while (pipe_exists(pipe)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            throw std::runtime_error("the manager kept the throwaway service's control pipe");
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    return last_control_pipe_number() == pipe_number;
 }
 
 }  // namespace
@@ -198,15 +139,6 @@ bool ManagedService::wait_for(ScmState state, std::chrono::milliseconds timeout)
 void ManagedService::remove() {
     DeleteService(as_sc(service_.get()));
     delete_on_destruction_ = false;
-}
-
-void make_dispatcher_fail_fast() {
-    const auto deadline = std::chrono::steady_clock::now() + kSettleTimeout;
-    while (!throwaway_was_last_started()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            throw std::runtime_error("other services kept starting beside the throwaway service");
-        }
-    }
 }
 
 platform::UniqueHandle open_process(std::uint32_t pid) {

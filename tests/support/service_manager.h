@@ -80,17 +80,6 @@ private:
     bool delete_on_destruction_ = false;
 };
 
-// Starts and stops a throwaway service and waits until the manager has closed
-// its control pipe. Wine's service dispatcher, called outside the service
-// control manager, opens the control pipe of the service started last, asking
-// nothing about who connects: it fails at once when that pipe is gone, waits
-// 10 s and fails while the pipe is held for a process that has ended, and
-// takes the pipe over, running the program as that service, while the service
-// is still being started. Tests that run rivelo_svc.exe by hand call this
-// first; it starts the throwaway again until no other service started
-// meanwhile, as Wine's own do in the first seconds of a prefix.
-void make_dispatcher_fail_fast();
-
 // A handle to a running process, for waiting on it and reading its exit code.
 platform::UniqueHandle open_process(std::uint32_t pid);
 
