@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "fixtures/start_retrying.h"
 #include "platform/environment.h"
 #include "platform/failure.h"
 #include "platform/filesystem.h"
@@ -31,7 +32,6 @@
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/start_record.h"
-#include "support/start_retrying.h"
 #include "support/taskkill_probe.h"
 #include "support/watched_process.h"
 #include "support/working_directory_scope.h"

@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
+#include "fixtures/start_retrying.h"
 #include "platform/unique_handle.h"
 #include "support/run_program.h"
 #include "support/sample_root.h"
 #include "support/scratch_dir.h"
-#include "support/start_retrying.h"
 
 namespace rivelo::test {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <thread>
 
+#include "fixtures/start_retrying.h"
 #include "platform/filesystem.h"
 #include "platform/unique_handle.h"
-#include "support/start_retrying.h"
 
 namespace rivelo::test {
 

@@ -1,5 +1,7 @@
 #include "support/taskkill_probe.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,7 +20,15 @@ namespace {
 // An image name nothing else in the prefix uses; the program is the PHP
 // stand-in, which runs until it is ended.
 constexpr wchar_t kProbeImage[] = L"rivelo_taskkill_probe.exe";
+constexpr wchar_t kSuspendedProbeImage[] = L"rivelo_suspended_probe.exe";
 constexpr wchar_t kCommandInterpreter[] = L"C:\\Windows\\System32\\cmd.exe";
+
+void taskkill_by_image_name(const wchar_t* image) {
+    ProgramOptions taskkill;
+    taskkill.command_line =
+        command_line_for(kCommandInterpreter, {L"/C", L"taskkill", L"/IM", image, L"/F"});
+    run_program(kCommandInterpreter, taskkill);
+}
 
 }  // namespace
 
@@ -36,10 +46,7 @@ std::optional<int> processes_left_by_one_taskkill() {
 
     std::optional<int> left;
     if (started) {
-        ProgramOptions taskkill;
-        taskkill.command_line =
-            command_line_for(kCommandInterpreter, {L"/C", L"taskkill", L"/IM", kProbeImage, L"/F"});
-        run_program(kCommandInterpreter, taskkill);
+        taskkill_by_image_name(kProbeImage);
         left = 0;
         for (const WatchedProcess& process : processes) {
             if (!process.exits_within(kPatience)) ++*left;
@@ -55,6 +62,24 @@ bool taskkill_ends_every_process_of_a_name() {
     static const std::optional<int> left = processes_left_by_one_taskkill();
     if (!left) ADD_FAILURE() << "the taskkill probe's processes did not start";
     return left == 0;
+}
+
+bool taskkill_misses_a_process_that_never_ran() {
+    static const bool missed = [] {
+        const ScratchDir scratch;
+        const std::wstring program = scratch / kSuspendedProbeImage;
+        copy_file(built_program(L"php-cgi.exe"), program);
+        const WatchedProcess process = start_process(program, CREATE_SUSPENDED);
+        if (!process.running()) {
+            ADD_FAILURE() << "the suspended probe's process did not start";
+            return false;
+        }
+        taskkill_by_image_name(kSuspendedProbeImage);
+        const bool left = !process.exits_within(kPatience);
+        if (left) process.terminate();
+        return left;
+    }();
+    return missed;
 }
 
 void skip_web_process_exit_check() {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/start_retrying.h"
 #include "support/patience.h"
-#include "support/start_retrying.h"
 
 namespace rivelo::test {
 
@@ -36,14 +36,14 @@ void WatchedProcess::terminate() const {
                         static_cast<DWORD>(std::chrono::milliseconds(kPatience).count()));
 }
 
-WatchedProcess start_process(const std::wstring& program) {
+WatchedProcess start_process(const std::wstring& program, std::uint32_t creation_flags) {
     std::wstring command_line = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!start_retrying_lost([&] {
-            return CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
-                                  nullptr, nullptr, &startup, &info) != 0;
+            return CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                                  creation_flags, nullptr, nullptr, &startup, &info) != 0;
         })) {
         ADD_FAILURE() << "cannot start a program, error " << GetLastError();
         return WatchedProcess(platform::UniqueHandle());

@@ -26,7 +26,7 @@ private:
 };
 
 // Starts the program with its quoted path as its command line, in the
-// current working directory.
-WatchedProcess start_process(const std::wstring& program);
+// current working directory, with these CreateProcessW creation flags.
+WatchedProcess start_process(const std::wstring& program, std::uint32_t creation_flags = 0);
 
 }  // namespace rivelo::test
