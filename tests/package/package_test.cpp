@@ -53,7 +53,12 @@ const wchar_t* const kPlantedBatchFiles[] = {L"sc.bat",  L"sc.cmd",   L"reg.bat"
                                              L"reg.cmd", L"ping.bat", L"ping.cmd"};
 
 const std::vector<std::wstring> kPackageFiles = {
-    L"LICENSE", L"README.txt", L"install-service.cmd", L"rivelo_svc.exe", L"uninstall-service.cmd",
+    L"LICENSE",
+    L"README.txt",
+    L"TROUBLESHOOTING.txt",
+    L"install-service.cmd",
+    L"rivelo_svc.exe",
+    L"uninstall-service.cmd",
 };
 
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
@@ -298,6 +303,28 @@ TEST_F(Package, HoldsTheProgramTheScriptsTheLicenceAndTheReadMe) {
     std::string first_line;
     std::getline(script, first_line);
     EXPECT_EQ(first_line, "@echo off\r");
+}
+
+// The guide is made from the troubleshooting page at build time: plain text
+// for Notepad, every line ended with CRLF, no Markdown link left.
+TEST_F(Package, HoldsTheTroubleshootingGuideAsPlainTextWithCrlfLineEnds) {
+    std::ifstream file(std::filesystem::path(package_contents() + L"\\TROUBLESHOOTING.txt"),
+                       std::ios::binary);
+    ASSERT_TRUE(file) << "TROUBLESHOOTING.txt is not in the package";
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("Troubleshooting\r\n===============\r\n", 0), 0u) << text.substr(0, 80);
+    EXPECT_NE(text.find("sc query Rivelo"), std::string::npos);
+    std::size_t lines = 0;
+    std::size_t without_cr = 0;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        ++lines;
+        if (at == 0 || text[at - 1] != '\r') ++without_cr;
+    }
+    EXPECT_GT(lines, 100u);
+    EXPECT_EQ(without_cr, 0u) << "lines that end with a line feed alone";
+    EXPECT_EQ(text.find("]("), std::string::npos) << "a Markdown link is left";
+    EXPECT_EQ(text.find("```"), std::string::npos) << "a code fence is left";
 }
 
 // The version lives in the CMake project version; the banner and the
