@@ -1,5 +1,6 @@
-# Sourced by the scripts that run Wine: quiet, no Mono or Gecko prompts, and
-# UTF-8 arguments passed through unchanged.
+# Sourced by the scripts that run Wine: quiet (unless RIVELO_WINEDEBUG gives
+# Wine's debug channels), no Mono or Gecko prompts, and UTF-8 arguments
+# passed through unchanged.
 export WINEDEBUG="${RIVELO_WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8
