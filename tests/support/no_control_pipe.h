@@ -72,7 +72,7 @@ auto run_with_no_control_pipe(Run&& run) {
             throw std::runtime_error("a service started during the run and during its repeat: " +
                                      *first_disturbance + "; then " + *disturbance);
         }
-        std::cout << "run void, made again: " << *disturbance << std::endl;
+        std::cout << "run void, made again: " << *disturbance << '\n' << std::flush;
         first_disturbance = disturbance;
     }
 }
