@@ -27,7 +27,7 @@ bool is_passing_start_failure(std::error_code error) {
 
 platform::Result<platform::ChildProcess> start_child_with_retry(
     ChildProcesses& children, const std::wstring& program,
-    const std::optional<std::wstring>& argument) {
+    const std::optional<std::wstring>& argument, const RetryAllowed& retry_allowed) {
     auto started = children.start_child(program, argument);
     auto pause = kFirstStartRetryPause;
     for (int attempt = 2;
@@ -35,6 +35,7 @@ platform::Result<platform::ChildProcess> start_child_with_retry(
          ++attempt) {
         children.pause_before_retry(pause);
         pause *= 2;
+        if (!retry_allowed()) break;
         started = children.start_child(program, argument);
     }
     return started;

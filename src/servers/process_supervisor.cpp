@@ -29,7 +29,11 @@ void supervise(const std::wstring& program, const std::optional<std::wstring>& a
                const StopAction& stop, service::RunStateRef run_state, ChildProcesses& children) {
     // The reference is released explicitly before each return: a parameter
     // may live on until the end of the caller's expression.
-    auto started = start_child_with_retry(children, program, argument);
+    // A stop seen during a retry's pause ends the retrying: a server started
+    // then would only be driven down again.
+    auto started = start_child_with_retry(children, program, argument, [&] {
+        return run_state->read() != service::ServiceState::StopPending;
+    });
     if (!started.ok()) {
         run_state.reset();  // the server is given up silently
         return;

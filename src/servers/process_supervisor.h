@@ -21,7 +21,8 @@ inline constexpr std::chrono::milliseconds kStopGrace{250};
 // Runs the program until the run state holds StopPending, then calls the stop
 // action until the program has exited, reaps it and closes its handles. A
 // program that cannot be started, even when tried again (child_start_retry.h),
-// is given up silently.
+// is given up silently; so is one whose start is still being retried when the
+// run state holds StopPending: no further attempt is made.
 void supervise(const std::wstring& program, const std::optional<std::wstring>& argument,
                const StopAction& stop, service::RunStateRef run_state,
                ChildProcesses& children = system_child_processes());

@@ -30,10 +30,13 @@ namespace {
 using platform::ChildProcess;
 using platform::ExitPoll;
 using platform::Result;
+using Unit = void (*)(servers::UnitContext, servers::ChildProcesses&);
 
 constexpr wchar_t kRoot[] = L"C:\\kvr";
 // The database server's command line begins so; its options follow.
 constexpr wchar_t kDatabaseServer[] = L"\"C:\\kvr\\mysql\\bin\\mysqld.exe\"";
+constexpr wchar_t kWebServer[] = L"\"C:\\kvr\\apache\\bin\\httpd.exe\"";
+constexpr wchar_t kSystemFolder[] = L"C:\\Windows\\System32";
 constexpr wchar_t kEndHttpd[] = L"\"C:\\Windows\\System32\\cmd.exe\" /C taskkill /IM httpd.exe /F";
 constexpr wchar_t kEndPhp[] = L"\"C:\\Windows\\System32\\cmd.exe\" /C taskkill /IM php-cgi.exe /F";
 constexpr wchar_t kAdminClient[] =
@@ -62,6 +65,7 @@ public:
         ChildProcess child{platform::UniqueHandle(CreateEventW(nullptr, TRUE, TRUE, nullptr)), {}};
         started_[child.process.get()] = line;
         log.push_back({"started", line});
+        if (after_start) after_start();
         return child;
     }
 
@@ -77,8 +81,11 @@ public:
 
     void pause_before_retry(std::chrono::milliseconds pause) override {
         pauses.push_back(static_cast<int>(pause.count()));
+        if (during_pause) during_pause();
     }
 
+    std::function<void()> during_pause;
+    std::function<void()> after_start;
     int attempts = 0;  // of the refused command line
     std::vector<int> pauses;
     struct Event {
@@ -140,7 +147,10 @@ TEST(ChildStartRetry, TheDatabaseServer) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         RefusingChildProcesses children(kDatabaseServer, c.codes);
-        const auto run_state = service::RunState::create(service::ServiceState::StopPending);
+        // The stop comes once the server runs: a stop during the pauses would
+        // end the retrying.
+        const auto run_state = service::RunState::create(service::ServiceState::Running);
+        children.after_start = [&] { run_state->write(service::ServiceState::StopPending); };
 
         servers::run_database({kRoot, run_state}, children);
 
@@ -154,6 +164,31 @@ TEST(ChildStartRetry, TheDatabaseServer) {
     }
 }
 
+// A stop written while a server's start waits out its first pause: no further
+// attempt, and the unit ends at once with nothing to stop, neither a server
+// nor a stop helper started.
+TEST(ChildStartRetry, AStopDuringAPauseEndsTheRetryingOfAServer) {
+    const struct {
+        const char* name;
+        Unit unit;
+        const wchar_t* server;
+    } units[] = {{"database", servers::run_database, kDatabaseServer},
+                 {"web server", servers::run_web_server, kWebServer}};
+    for (const auto& u : units) {
+        SCOPED_TRACE(u.name);
+        RefusingChildProcesses children(u.server, {1359, 1359});
+        const auto run_state = service::RunState::create(service::ServiceState::Running);
+        children.during_pause = [&] { run_state->write(service::ServiceState::StopPending); };
+
+        u.unit({kRoot, run_state}, children);
+
+        EXPECT_EQ(children.attempts, 1);
+        EXPECT_EQ(children.pauses, (std::vector<int>{50}));
+        EXPECT_TRUE(children.log.empty()) << "nothing started";
+        EXPECT_EQ(run_state.use_count(), 1);
+    }
+}
+
 TEST(ChildStartRetry, TheWebServersFirstStopHelper) {
     ScratchDir scratch;
     const std::wstring pid_file = scratch / L"httpd.pid";
@@ -162,7 +197,7 @@ TEST(ChildStartRetry, TheWebServersFirstStopHelper) {
         write_file(pid_file, "1234\r\n");
         RefusingChildProcesses children(kEndHttpd, c.codes);
 
-        servers::stop_web_server(pid_file, children);
+        servers::stop_web_server(pid_file, kSystemFolder, children);
 
         EXPECT_EQ(children.attempts, c.attempts);
         EXPECT_EQ(children.pauses, c.pauses);
