@@ -82,6 +82,16 @@ Result<std::wstring> current_program_path() {
     }
 }
 
+Result<std::wstring> system_folder() {
+    const UINT size = GetSystemDirectoryW(nullptr, 0);
+    if (size == 0) return last_error();
+    std::wstring buffer(size, L'\0');
+    const UINT length = GetSystemDirectoryW(buffer.data(), size);
+    if (length == 0 || length >= size) return last_error();
+    buffer.resize(length);
+    return buffer;
+}
+
 Result<std::wstring> full_path(const std::wstring& path) {
     const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) return last_error();

@@ -1,11 +1,13 @@
 // The stop actions of the web server and database units, driven with a
-// recording child-process layer: which helpers they start, in what order
-// against the pid file, and which failures end the service.
+// recording child-process layer: which helpers they start, from which system
+// folder, in what order against the pid file, and which failures end the
+// service.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,6 +21,7 @@
 #include "servers/database_unit.h"
 #include "servers/recording_child_processes.h"
 #include "servers/web_server_unit.h"
+#include "service/run_state.h"
 #include "support/background_call.h"
 #include "support/fatal_message.h"
 #include "support/scratch_dir.h"
@@ -30,7 +33,9 @@ using namespace std::chrono_literals;
 using Call = RecordingChildProcesses::Call;
 using Operation = RecordingChildProcesses::Operation;
 
-constexpr wchar_t kCmd[] = L"C:\\Windows\\System32\\cmd.exe";
+// A system installed on another drive and in another folder.
+constexpr wchar_t kSystemFolder[] = L"D:\\OS\\System32";
+constexpr wchar_t kCmd[] = L"D:\\OS\\System32\\cmd.exe";
 constexpr wchar_t kEndHttpd[] = L"/C taskkill /IM httpd.exe /F";
 constexpr wchar_t kEndPhp[] = L"/C taskkill /IM php-cgi.exe /F";
 constexpr wchar_t kShutdown[] = L"shutdown -uroot -pkqz4w7rvtx2lem";
@@ -75,7 +80,7 @@ TEST_F(WebServerStop, EndsTheServersThenRemovesThePidFileThenEndsPhp) {
         // taskkill's exit code when it found nothing: not looked at.
         children.exit_code = 128;
 
-        servers::stop_web_server(pid_file, children);
+        servers::stop_web_server(pid_file, kSystemFolder, children);
 
         const std::vector<Call> expected = {
             {Operation::start, kCmd, kEndHttpd, present},
@@ -92,7 +97,7 @@ TEST_F(WebServerStop, AFirstHelperThatCannotStartLeavesThePidFileAndStillEndsPhp
     write_pid_file();
     children.start_failures[kEndHttpd] = platform::win32_error(ERROR_FILE_NOT_FOUND);
 
-    servers::stop_web_server(pid_file, children);
+    servers::stop_web_server(pid_file, kSystemFolder, children);
 
     const std::vector<Call> expected = {
         {Operation::start, kCmd, kEndHttpd, true},
@@ -107,7 +112,7 @@ TEST_F(WebServerStop, ASecondHelperThatCannotStartIsGivenUp) {
     write_pid_file();
     children.start_failures[kEndPhp] = platform::win32_error(ERROR_FILE_NOT_FOUND);
 
-    servers::stop_web_server(pid_file, children);
+    servers::stop_web_server(pid_file, kSystemFolder, children);
 
     const std::vector<Call> expected = {
         {Operation::start, kCmd, kEndHttpd, true},
@@ -126,7 +131,8 @@ TEST_F(WebServerStop, AFailedWaitForEitherHelperIsFatal) {
         children.wait_failures[helper] = platform::win32_error(ERROR_ACCESS_DENIED);
         write_pid_file();
 
-        const auto message = fatal_message([&] { servers::stop_web_server(pid_file, children); });
+        const auto message =
+            fatal_message([&] { servers::stop_web_server(pid_file, kSystemFolder, children); });
 
         ASSERT_TRUE(message.has_value());
         EXPECT_TRUE(contains(*message, helper)) << *message;
@@ -142,7 +148,8 @@ TEST_F(WebServerStop, APidFileThatCannotBeDeletedIsFatal) {
     // A folder in its place passes the attribute test but is no file; a file
     // that another process holds open without delete sharing is refused.
     make_folders(pid_file);
-    auto folder_message = fatal_message([&] { servers::stop_web_server(pid_file, children); });
+    auto folder_message =
+        fatal_message([&] { servers::stop_web_server(pid_file, kSystemFolder, children); });
     ASSERT_TRUE(folder_message.has_value());
     EXPECT_TRUE(contains(*folder_message, pid_file)) << *folder_message;
     EXPECT_TRUE(contains(*folder_message, L"(os error ")) << *folder_message;
@@ -153,7 +160,8 @@ TEST_F(WebServerStop, APidFileThatCannotBeDeletedIsFatal) {
     ASSERT_TRUE(held);
     children.calls.clear();
     const auto before = std::chrono::steady_clock::now();
-    auto held_message = fatal_message([&] { servers::stop_web_server(pid_file, children); });
+    auto held_message =
+        fatal_message([&] { servers::stop_web_server(pid_file, kSystemFolder, children); });
     EXPECT_GE(std::chrono::steady_clock::now() - before, 900ms)
         << "the deletion was tried again for about a second first";
     ASSERT_TRUE(held_message.has_value());
@@ -176,7 +184,7 @@ TEST_F(WebServerStop, APidFileHeldForAMomentIsRemovedAndTheStopGoesOn) {
             std::this_thread::sleep_for(100ms);
             held.reset();
         });
-        servers::stop_web_server(pid_file, children);
+        servers::stop_web_server(pid_file, kSystemFolder, children);
         let_go.finish("the pid file to be let go");
     }
     const std::vector<Call> expected = {
@@ -187,6 +195,50 @@ TEST_F(WebServerStop, APidFileHeldForAMomentIsRemovedAndTheStopGoesOn) {
     };
     EXPECT_EQ(children.calls, expected);
     EXPECT_FALSE(file_exists(pid_file));
+}
+
+// Without a cmd.exe in the system folder the helpers cannot start and are
+// skipped: the pid file stays, and the stop returns.
+TEST_F(WebServerStop, AMissingCommandInterpreterSkipsTheHelpers) {
+    write_pid_file();
+
+    servers::stop_web_server(pid_file, scratch.path(), servers::system_child_processes());
+
+    EXPECT_TRUE(file_exists(pid_file));
+}
+
+// A server that exits once a stop helper has run, as httpd.exe does.
+class ServerEndedByItsStop final : public servers::ChildProcesses {
+public:
+    platform::Result<platform::ChildProcess> start_child(
+        const std::wstring& program, const std::optional<std::wstring>& argument) override {
+        if (argument) helpers.push_back(program);
+        return platform::ChildProcess{
+            platform::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), {}};
+    }
+    platform::Result<platform::ExitPoll> wait_exit_for(const platform::ChildProcess&,
+                                                       std::chrono::milliseconds) override {
+        return platform::ExitPoll{!helpers.empty(), 0};
+    }
+    platform::Result<std::uint32_t> wait_exit(const platform::ChildProcess&) override { return 0u; }
+    void pause_before_retry(std::chrono::milliseconds) override {}
+
+    std::vector<std::wstring> helpers;
+};
+
+// The unit takes its helpers from the system's own folder: on a system in
+// C:\Windows (Wine's too) the program of today.
+TEST(WebServerUnit, StartsItsStopHelpersFromTheSystemFolder) {
+    ServerEndedByItsStop children;
+    const auto run_state = service::RunState::create(service::ServiceState::StopPending);
+
+    servers::run_web_server({L"C:\\kvr", run_state}, children);
+
+    ASSERT_EQ(children.helpers.size(), 2u);
+    for (const std::wstring& helper : children.helpers) {
+        EXPECT_EQ(_wcsicmp(helper.c_str(), L"C:\\Windows\\System32\\cmd.exe"), 0)
+            << platform::to_utf8(helper);
+    }
 }
 
 TEST(DatabaseStop, RunsTheAdministrationClientUnderTheRootWithTheShutdownCommand) {
