@@ -13,9 +13,11 @@ set "SC=%SystemRoot%\System32\sc.exe"
 set "REG=%SystemRoot%\System32\reg.exe"
 
 rem What the service manager gives a stop at system shutdown: 3 minutes, so
-rem that the database can shut down cleanly. The service tells the manager
-rem the same each time it starts; this registry value is what the manager
-rem reads when Windows starts, also for an account that may not change it.
+rem that the database can shut down cleanly. The service raises a lower
+rem time-out to the same 180000 each time it starts (kLeastPreshutdownTimeoutMs
+rem in service_host.cpp) and keeps a longer one; this registry value is what
+rem the manager reads when Windows starts, also for an account that may not
+rem change it.
 set "PRESHUTDOWN_TIMEOUT_MS=180000"
 
 rem The root folder, without the backslash that %~dp0 ends with. Captured

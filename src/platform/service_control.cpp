@@ -69,6 +69,21 @@ public:
         return {};
     }
 
+    Result<std::uint32_t> preshutdown_timeout(const wchar_t* service_name) override {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        if (!manager) return last_error();
+        const UniqueServiceHandle service(
+            OpenServiceW(manager.get(), service_name, SERVICE_QUERY_CONFIG));
+        if (!service) return last_error();
+        SERVICE_PRESHUTDOWN_INFO info{};
+        DWORD needed = 0;
+        if (!QueryServiceConfig2W(service.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO,
+                                  reinterpret_cast<BYTE*>(&info), sizeof info, &needed)) {
+            return last_error();
+        }
+        return std::uint32_t{info.dwPreshutdownTimeout};
+    }
+
     std::error_code set_preshutdown_timeout(const wchar_t* service_name,
                                             std::uint32_t timeout_ms) override {
         const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));

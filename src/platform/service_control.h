@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <system_error>
 
+#include "platform/system_error.h"
 #include "platform/win_api.h"
 
 namespace rivelo::platform {
@@ -71,6 +72,10 @@ public:
 
     // SetServiceStatus with a copy of the record.
     virtual std::error_code set_status(ServiceStatusHandle handle, const ServiceStatus& status) = 0;
+
+    // QueryServiceConfig2W with SERVICE_CONFIG_PRESHUTDOWN_INFO on the named
+    // service: the preshutdown time-out the manager holds, in milliseconds.
+    virtual Result<std::uint32_t> preshutdown_timeout(const wchar_t* service_name) = 0;
 
     // ChangeServiceConfig2W with SERVICE_CONFIG_PRESHUTDOWN_INFO on the named
     // service: the manager's own copy of its configuration, and the registry.

@@ -32,11 +32,13 @@ constexpr std::uint32_t kAcceptedControls =
     platform::kServiceAcceptStop | platform::kServiceAcceptPauseContinue |
     platform::kServiceAcceptShutdown | platform::kServiceAcceptPreshutdown;
 
-// That preshutdown time-out: 3 minutes, for the database's orderly shutdown.
-// Windows 10 1703 and later give 10 s by default, and the manager reads the
-// value that the install script writes into the registry only when Windows
-// starts, so the service tells the manager itself each time it starts.
-constexpr std::uint32_t kPreshutdownTimeoutMs = 180000;
+// The least preshutdown time-out: 3 minutes, for the database's orderly
+// shutdown. Windows 10 1703 and later give 10 s by default, and the manager
+// reads the value that the install script writes into the registry
+// (PRESHUTDOWN_TIMEOUT_MS in install-service.cmd, the same 180000) only when
+// Windows starts, so the service raises a lower one itself each time it
+// starts. A longer one, set by an administrator, is kept.
+constexpr std::uint32_t kLeastPreshutdownTimeoutMs = 180000;
 
 // The host whose service main function the dispatcher runs (the platform
 // gives that function no context), and how many service main functions are
@@ -172,11 +174,16 @@ void ServiceHost::start_service(const wchar_t* service_name) {
     report_unless_stopping(ServiceState::StartPending);
     deliver(ServiceCommand{.kind = Kind::Start});
     report_unless_stopping(ServiceState::Running);
-    // Once the manager has the start behind it. Refused (an account without
-    // the right to change the service's configuration): discarded, and the
+    // Once the manager has the start behind it. A refused read or change (an
+    // account without the right): discarded, and nothing is written without
+    // a value read, so that a longer time-out is never shortened; the
     // registry value still applies from the next Windows start.
     if (service_name != nullptr) {
-        static_cast<void>(control_.set_preshutdown_timeout(service_name, kPreshutdownTimeoutMs));
+        const auto timeout = control_.preshutdown_timeout(service_name);
+        if (timeout.ok() && timeout.value() < kLeastPreshutdownTimeoutMs) {
+            static_cast<void>(
+                control_.set_preshutdown_timeout(service_name, kLeastPreshutdownTimeoutMs));
+        }
     }
 }
 

@@ -41,8 +41,10 @@ constexpr auto kScriptTimeout = 120s;
 constexpr wchar_t kRootPath[] = L"C:\\Program Files\\Kvr Stack \u00DC";
 constexpr wchar_t kDefaultName[] = L"Rivelo";
 constexpr DWORD kPreshutdownTimeoutMs = 180000;
-// Another time-out, set before the service starts, so that its own shows.
+// A lower time-out, set before the service starts, that it raises.
 constexpr DWORD kOtherPreshutdownTimeoutMs = 5000;
+// One an administrator may set for a large database: 10 minutes.
+constexpr DWORD kLongerPreshutdownTimeoutMs = 600000;
 
 // Tools of the names the scripts use, as cmd.exe would find them in the
 // current folder before the system's: programs that record that they ran
@@ -614,32 +616,41 @@ TEST_F(Package, UninstallTellsWhenTheServiceIsOnlyMarkedForDeletion) {
 
 // Windows 10 1703 and later give a service 10 s of preshutdown unless told
 // otherwise, and the manager reads the registry value of the install script
-// only when Windows starts: the service tells the manager itself at its start.
-TEST_F(Package, TheServiceGivesTheManagerItsPreshutdownTimeOutWhenItStarts) {
+// only when Windows starts: the service raises a lower time-out at its start,
+// and keeps a longer one that an administrator set.
+TEST_F(Package, TheServiceRaisesALowerPreshutdownTimeOutAndKeepsALongerOne) {
+    const struct {
+        const char* name;
+        DWORD set_ms;
+        DWORD held_ms;
+    } cases[] = {{"lower: raised", kOtherPreshutdownTimeoutMs, kPreshutdownTimeoutMs},
+                 {"longer: kept", kLongerPreshutdownTimeoutMs, kLongerPreshutdownTimeoutMs}};
     ASSERT_EQ(install(kDefaultName, L"").exit_code, 0u);
-    ASSERT_TRUE(set_manager_preshutdown_timeout(kDefaultName, kOtherPreshutdownTimeoutMs));
-    ASSERT_EQ(manager_preshutdown_timeout(kDefaultName),
-              std::optional<DWORD>(kOtherPreshutdownTimeoutMs));
-
     std::optional<ManagedService> opened = ManagedService::open(kDefaultName);
     ASSERT_TRUE(opened.has_value());
     service.emplace(std::move(*opened));
-    ASSERT_TRUE(service->start());
-    ASSERT_TRUE(service->wait_for(ScmState::Running, kStateTimeout))
-        << state_name(service->query().state);
-    // Set once the service runs: polled, with the machine's pace.
-    const auto deadline = std::chrono::steady_clock::now() + kStateTimeout;
-    while (manager_preshutdown_timeout(kDefaultName) != kPreshutdownTimeoutMs &&
-           std::chrono::steady_clock::now() < deadline) {
-        Sleep(20);
-    }
-    EXPECT_EQ(manager_preshutdown_timeout(kDefaultName),
-              std::optional<DWORD>(kPreshutdownTimeoutMs));
-    EXPECT_EQ(registered_config(kDefaultName)->preshutdown_timeout_ms,
-              std::optional<DWORD>(kPreshutdownTimeoutMs));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(set_manager_preshutdown_timeout(kDefaultName, c.set_ms));
+        ASSERT_EQ(manager_preshutdown_timeout(kDefaultName), std::optional<DWORD>(c.set_ms));
 
-    ASSERT_TRUE(service->stop());
-    ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
+        ASSERT_TRUE(service->start());
+        ASSERT_TRUE(service->wait_for(ScmState::Running, kStateTimeout))
+            << state_name(service->query().state);
+        // Raised once the service runs: polled, with the machine's pace. A
+        // longer one is looked at again once the service has stopped.
+        const auto deadline = std::chrono::steady_clock::now() + kStateTimeout;
+        while (manager_preshutdown_timeout(kDefaultName) != c.held_ms &&
+               std::chrono::steady_clock::now() < deadline) {
+            Sleep(20);
+        }
+        ASSERT_TRUE(service->stop());
+        ASSERT_TRUE(service->wait_for(ScmState::Stopped, kStateTimeout));
+
+        EXPECT_EQ(manager_preshutdown_timeout(kDefaultName), std::optional<DWORD>(c.held_ms));
+        EXPECT_EQ(registered_config(kDefaultName)->preshutdown_timeout_ms,
+                  std::optional<DWORD>(c.held_ms));
+    }
 }
 
 // An sc.exe in another language, and Windows's own error codes, with the

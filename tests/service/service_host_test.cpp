@@ -78,6 +78,8 @@ constexpr wchar_t kServiceName[] = L"RiveloFake";
 
 // ERROR_ACCESS_DENIED, for a configuration change the account may not make.
 constexpr std::uint32_t kErrorAccessDenied = 5;
+// What Windows 10 1703 and later hold for a service not told otherwise.
+constexpr std::uint32_t kWindowsPreshutdownTimeoutMs = 10000;
 
 // Orders events across threads: reports, and the entry into and return from
 // each handler call.
@@ -194,10 +196,12 @@ struct Report {
     ServiceStatus status;
 };
 
-struct PreshutdownChange {
+// A read or a change of the preshutdown time-out, as the fake manager saw it.
+struct PreshutdownAccess {
     std::uint64_t sequence = 0;
+    bool change = false;
     std::wstring service_name;
-    std::uint32_t timeout_ms = 0;
+    std::uint32_t timeout_ms = 0;  // the value read or written
 };
 
 // Plays the service control manager's dispatcher.
@@ -216,7 +220,11 @@ public:
     // Calls the control handler with this control from inside the
     // registration, before the service main function has reported anything.
     void control_during_registration(std::uint32_t control) { early_control_ = control; }
-    // Refuses every configuration change, as for an account without the right.
+    // The preshutdown time-out the manager holds before the start.
+    void hold_preshutdown_timeout(std::uint32_t timeout_ms) { preshutdown_timeout_ = timeout_ms; }
+    // Refuses every configuration read or change, as for an account without
+    // the right.
+    void refuse_configuration_reads() { refuse_reads_ = true; }
     void refuse_configuration_changes() { refuse_changes_ = true; }
 
     // Queues a control request, handled on the dispatcher's thread once the
@@ -254,9 +262,9 @@ public:
         return reports_;
     }
 
-    std::vector<PreshutdownChange> preshutdown_changes() const {
+    std::vector<PreshutdownAccess> preshutdown_accesses() const {
         std::lock_guard lock(mutex_);
-        return preshutdown_changes_;
+        return preshutdown_accesses_;
     }
 
     int dispatcher_calls() const {
@@ -298,20 +306,29 @@ public:
         return {};
     }
 
+    platform::Result<std::uint32_t> preshutdown_timeout(const wchar_t* service_name) override {
+        std::lock_guard lock(mutex_);
+        preshutdown_accesses_.push_back({stamp(), false, service_name, preshutdown_timeout_});
+        changed_.notify_all();
+        if (refuse_reads_) return platform::win32_error(kErrorAccessDenied);
+        return preshutdown_timeout_;
+    }
+
     std::error_code set_preshutdown_timeout(const wchar_t* service_name,
                                             std::uint32_t timeout_ms) override {
         std::lock_guard lock(mutex_);
-        preshutdown_changes_.push_back({stamp(), service_name, timeout_ms});
+        preshutdown_accesses_.push_back({stamp(), true, service_name, timeout_ms});
         changed_.notify_all();
         if (refuse_changes_) return platform::win32_error(kErrorAccessDenied);
+        preshutdown_timeout_ = timeout_ms;
         return {};
     }
 
-    void wait_for_preshutdown_change() {
+    void wait_for_preshutdown_read() {
         std::unique_lock lock(mutex_);
         await(
-            changed_, lock, [&] { return !preshutdown_changes_.empty(); },
-            "a preshutdown time-out change");
+            changed_, lock, [&] { return !preshutdown_accesses_.empty(); },
+            "a preshutdown time-out read");
     }
 
 private:
@@ -351,8 +368,10 @@ private:
     bool finishing_ = false;
     std::vector<Report> reports_;
     std::optional<std::uint32_t> early_control_;
+    std::uint32_t preshutdown_timeout_ = kWindowsPreshutdownTimeoutMs;
+    bool refuse_reads_ = false;
     bool refuse_changes_ = false;
-    std::vector<PreshutdownChange> preshutdown_changes_;
+    std::vector<PreshutdownAccess> preshutdown_accesses_;
 };
 
 // One host with its fake dispatcher and recording handler. `run` goes on a
@@ -591,27 +610,50 @@ TEST(ServiceLife, ANullStatusHandleStillDeliversEveryCommandAndEachReportCarries
     EXPECT_EQ(scene.host.current_state(), State::Stopped);
 }
 
-// Windows gives a service 10 s of preshutdown by default; the service asks
-// the manager for 3 minutes under the name it was started with, once it runs.
-// An account that may not change the configuration changes nothing else.
-TEST(PreshutdownTimeOut, SetUnderTheServiceNameOnceRunningAndARefusalIsDiscarded) {
-    for (const bool refused : {false, true}) {
-        SCOPED_TRACE(refused ? "refused" : "accepted");
+// Windows gives a service 10 s of preshutdown by default. Once it runs, the
+// service reads the manager's value under the name it was started with and
+// raises a lower one to 3 minutes; it never shortens one. An account that may
+// not read or change the configuration changes nothing else.
+TEST(PreshutdownTimeOut, ALowerOneIsRaisedOnceRunningAndNoneIsShortened) {
+    const struct {
+        const char* name;
+        std::uint32_t held_ms;
+        bool refuse_read;
+        bool refuse_change;
+        std::optional<std::uint32_t> written_ms;
+    } cases[] = {
+        {"Windows' default", kWindowsPreshutdownTimeoutMs, false, false, 180000},
+        {"just below", 179999, false, false, 180000},
+        {"3 minutes already", 180000, false, false, std::nullopt},
+        {"10 minutes set by an administrator", 600000, false, false, std::nullopt},
+        {"read refused", 5000, true, false, std::nullopt},
+        {"change refused", 5000, false, true, 180000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         HostScene scene;
-        if (refused) scene.fake.refuse_configuration_changes();
+        scene.fake.hold_preshutdown_timeout(c.held_ms);
+        if (c.refuse_read) scene.fake.refuse_configuration_reads();
+        if (c.refuse_change) scene.fake.refuse_configuration_changes();
         scene.start();
-        scene.fake.wait_for_preshutdown_change();
+        scene.fake.wait_for_preshutdown_read();
         EXPECT_EQ(scene.control(kStop), 0u);
         EXPECT_EQ(scene.end_run(), std::nullopt);
 
-        const std::vector<PreshutdownChange> changes = scene.fake.preshutdown_changes();
-        ASSERT_EQ(changes.size(), 1u);
-        EXPECT_EQ(changes[0].service_name, kServiceName);
-        EXPECT_EQ(changes[0].timeout_ms, 180000u);
+        const std::vector<PreshutdownAccess> accesses = scene.fake.preshutdown_accesses();
+        ASSERT_EQ(accesses.size(), c.written_ms ? 2u : 1u);
+        EXPECT_FALSE(accesses[0].change);
+        for (const PreshutdownAccess& access : accesses) {
+            EXPECT_EQ(access.service_name, kServiceName);
+        }
+        if (c.written_ms) {
+            EXPECT_TRUE(accesses[1].change);
+            EXPECT_EQ(accesses[1].timeout_ms, *c.written_ms);
+        }
         const std::vector<Report> reports = scene.fake.reports();
         ASSERT_EQ(states_of(reports), (std::vector<State>{State::StartPending, State::Running,
                                                           State::StopPending, State::Stopped}));
-        EXPECT_LT(reports[1].sequence, changes[0].sequence) << "after Running";
+        EXPECT_LT(reports[1].sequence, accesses[0].sequence) << "after Running";
         EXPECT_EQ(commands_of(scene.journal.deliveries()),
                   (std::vector<ServiceCommand>{command(Kind::Start), command(Kind::Stop)}));
     }
