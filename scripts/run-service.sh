@@ -33,7 +33,11 @@ web_processes() { servers | grep -F "\\$1.exe" || true; }
 end_web_processes_left_by_wine() {
   local probe probe_left probe_started image left explained=
   [ -n "$(web_processes httpd)$(web_processes php-cgi)" ] || return 0
-  probe="$(wine "$build/bin/taskkill_probe.exe" | tr -d '\r')"  # "LEFT of STARTED"
+  # "LEFT of STARTED"; without it the processes left cannot be told apart.
+  if ! probe="$(wine "$build/bin/taskkill_probe.exe" | tr -d '\r')"; then
+    echo "run-service.sh: the taskkill probe $build/bin/taskkill_probe.exe failed (its message above); cannot tell which web server processes Wine's taskkill left" >&2
+    exit 1
+  fi
   read -r probe_left _ probe_started <<< "$probe"
   for image in httpd php-cgi; do
     left="$(web_processes "$image" | grep -c . || true)"
