@@ -50,6 +50,20 @@ rem here, where the message is seen.
 if defined DTRS_GIVEN if "%DTRS:~0,1%"=="-" goto dtrs_begins_with_dash
 if defined DTRS_GIVEN if "%DTRS:~-1%"=="\" goto dtrs_ends_with_backslash
 
+rem Every service of another folder's rivelo_svc.exe is named: the web
+rem server's stop ends httpd.exe and php-cgi.exe by image name, so stopping
+rem either stack ends the web servers and PHP processes of both. The service
+rem is registered all the same.
+set "OWN_PROGRAM=%ROOT%\rivelo_svc.exe"
+for /f "tokens=1,2,*" %%g in ('""%REG%" query "HKLM\SYSTEM\CurrentControlSet\Services" /s /v ImagePath 2>nul"') do (
+    if /i "%%g"=="ImagePath" (
+        set "IMAGE_PATH=%%i"
+        call :warn_of_other_stack
+    ) else (
+        set "SERVICE_KEY=%%g"
+    )
+)
+
 rem From here on values are read with !...!: expanded after the line has
 rem been parsed, so spaces, "&", "(" and ")" in them are plain text.
 setlocal EnableDelayedExpansion
@@ -108,6 +122,27 @@ if not "!STATUS!"=="0" goto configuration_failed
 
 echo install-service: service !NAME! is registered for !ROOT! and starts with Windows.
 echo install-service: start it now with: sc start !NAME!
+exit /b 0
+
+rem Warns when the service of SERVICE_KEY runs a rivelo_svc.exe of another
+rem folder. The command line's quotes turned into "*", which no path holds,
+rem so that all of it stands inside one pair of quotes, where no character
+rem has a meaning to cmd.exe; its first "*"-delimited word is the program.
+rem The folders are compared in their short form, case ignored.
+:warn_of_other_stack
+set "IMAGE_PATH=%IMAGE_PATH:"=*%"
+for /f "tokens=1 delims=*" %%p in ("%IMAGE_PATH%") do (
+    if /i "%%~nxp"=="rivelo_svc.exe" (
+        for %%r in ("%OWN_PROGRAM%") do (
+            if /i not "%%~sp"=="%%~sr" (
+                for %%k in ("%SERVICE_KEY%") do (
+                    echo install-service: warning: service %%~nxk runs the stack in "%%~dpp". 1>&2
+                )
+                echo install-service: stopping either stack ends the web server and the PHP processes of both: run one stack at a time. 1>&2
+            )
+        )
+    )
+)
 exit /b 0
 
 :sc_create_failed

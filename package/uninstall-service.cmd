@@ -37,28 +37,36 @@ rem The service's command line must begin with this package's program,
 rem quoted, as install-service.cmd writes it. Text from another program
 rem reaches cmd.exe through a code page that may lack a letter of the root
 rem folder's path, so this script's own program path is read back from reg
-rem too, through the same code page. Read while delayed expansion is off, so
-rem that a "!" is kept; %%NAME%% and %%CHECK_KEY%% are expanded by the cmd.exe
-rem that runs reg, inside quotes.
+rem too, through the same code page. %%NAME%% and %%CHECK_KEY%% are expanded
+rem by the cmd.exe that runs reg, inside quotes.
 set "CHECK_KEY=HKCU\Software\KVR Rivelo uninstall check"
 "%REG%" add "%CHECK_KEY%" /v Program /d "%PROGRAM%" /f >nul 2>&1
 set "IMAGE_PATH="
 set "OWN_PROGRAM="
-for /f "tokens=1,2,*" %%a in ('""%REG%" query "HKLM\SYSTEM\CurrentControlSet\Services\%%NAME%%" /v ImagePath 2>nul"') do (
-    if /i "%%a"=="ImagePath" set "IMAGE_PATH=%%c"
+for /f "tokens=1,2,*" %%g in ('""%REG%" query "HKLM\SYSTEM\CurrentControlSet\Services\%%NAME%%" /v ImagePath 2>nul"') do (
+    if /i "%%g"=="ImagePath" set "IMAGE_PATH=%%i"
 )
-for /f "tokens=1,2,*" %%a in ('""%REG%" query "%%CHECK_KEY%%" /v Program 2>nul"') do (
-    if /i "%%a"=="Program" set "OWN_PROGRAM=%%c"
+for /f "tokens=1,2,*" %%g in ('""%REG%" query "%%CHECK_KEY%%" /v Program 2>nul"') do (
+    if /i "%%g"=="Program" set "OWN_PROGRAM=%%i"
 )
 "%REG%" delete "%CHECK_KEY%" /f >nul 2>&1
 if not defined IMAGE_PATH goto not_this_package
 if not defined OWN_PROGRAM goto not_this_package
-rem Its quotes turned into "|", which no path holds, so that it can be
-rem compared as one quoted text; then what follows the first |PROGRAM| in it
-rem (all of it when that is not there).
-set "IMAGE_PATH=%IMAGE_PATH:"=|%"
-call set "AFTER_PROGRAM=%%IMAGE_PATH:*|%OWN_PROGRAM%|=%%"
-if /i not "%IMAGE_PATH%"=="|%OWN_PROGRAM%|%AFTER_PROGRAM%" goto not_this_package
+rem Its quotes turned into "*", which no path holds: then all of it stands
+rem inside one pair of quotes, where no character has a meaning to cmd.exe,
+rem and its first "*"-delimited word is the program of a quoted command line.
+set "IMAGE_PATH=%IMAGE_PATH:"=*%"
+rem The two programs compared in their short form, case ignored, so that a
+rem folder reached through its 8.3 short name is the same folder. FOR
+rem variables are not expanded again, and delayed expansion is off.
+if not "%IMAGE_PATH:~0,1%"=="*" goto not_this_package
+set "OWNED="
+for /f "tokens=1 delims=*" %%q in ("%IMAGE_PATH%") do (
+    for /f "delims=" %%r in ("%OWN_PROGRAM%") do (
+        if /i "%%~sq"=="%%~sr" set "OWNED=1"
+    )
+)
+if not defined OWNED goto not_this_package
 
 setlocal EnableDelayedExpansion
 "%SC%" stop "!NAME!" >nul 2>&1
@@ -129,16 +137,20 @@ for %%s in ("1 STOPPED" "2 START_PENDING" "3 STOP_PENDING" "4 RUNNING" "5 CONTIN
 exit /b 0
 
 :not_this_package
-echo uninstall-service: service %NAME% does not run this package's %PROGRAM%; it is left as it is. 1>&2
-echo uninstall-service: "sc qc %NAME%" shows the program it runs; remove it with the uninstall-service.cmd beside that program. 1>&2
+rem Delayed expansion shows each value whole, whatever characters it holds.
+setlocal EnableDelayedExpansion
+echo uninstall-service: service !NAME! does not run this package's "!PROGRAM!"; it is left as it is. 1>&2
+echo uninstall-service: "sc qc !NAME!" shows the program it runs; remove it with the uninstall-service.cmd beside that program. 1>&2
 exit /b 1
 
 :query_failed
-echo uninstall-service: cannot query service %NAME%, status %STATUS%. 1>&2
-exit /b %STATUS%
+setlocal EnableDelayedExpansion
+echo uninstall-service: cannot query service !NAME!, status !STATUS!. 1>&2
+exit /b !STATUS!
 
 :not_installed
-echo uninstall-service: there is no service named %NAME%; nothing to remove.
+setlocal EnableDelayedExpansion
+echo uninstall-service: there is no service named !NAME!; nothing to remove.
 exit /b 0
 
 :usage

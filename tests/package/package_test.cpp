@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "support/run_program.h"
 #include "support/sample_root.h"
@@ -242,9 +243,15 @@ protected:
     // Runs one of the package's scripts with cmd.exe, as an administrator
     // does from a command prompt whose current folder holds planted tools.
     ProgramRun run_script(const wchar_t* script, const std::wstring& arguments) {
+        return run_script_in(root.path(), script, arguments);
+    }
+
+    // The same with the script of the package in another folder.
+    ProgramRun run_script_in(const std::wstring& folder, const wchar_t* script,
+                             const std::wstring& arguments) {
         ProgramOptions options;
         options.command_line =
-            L"cmd.exe /d /s /c \"" + quoted(root / script) + L" " + arguments + L"\"";
+            L"cmd.exe /d /s /c \"" + quoted(folder + L"\\" + script) + L" " + arguments + L"\"";
         options.working_directory = planted.path();
         options.timeout = kScriptTimeout;
         return run_program(system_folder() + L"\\cmd.exe", options);
@@ -595,6 +602,126 @@ TEST_F(Package, UninstallLeavesAServiceOfAnotherProgramAlone) {
         ASSERT_TRUE(config.has_value()) << "removed";
         EXPECT_EQ(config->command_line, c.command_line);
     }
+}
+
+// Root folders named with what Windows allows in a folder name and cmd.exe
+// gives a meaning to: the scripts register, refuse and remove with each, and
+// show each path whole. Not tried here: "%" and "!", which Wine's cmd.exe
+// expands again inside an expanded value (unlike Windows).
+const wchar_t* const kAwkwardRoots[] = {
+    L"C:\\Tom & Jerry",
+    L"C:\\R&D = 50 (x)",
+    L"C:\\a^b;c,d==e",
+    L"C:\\Stack \u00C9t\u00E9 \u00DC",
+};
+
+// A copy of the package, and stand-in servers, in a root folder of its own.
+struct OtherRoot {
+    explicit OtherRoot(const std::wstring& path) : root(path) {
+        for (const std::wstring& file : files_in(package_contents())) {
+            copy_file(package_contents() + L"\\" + file, root / file);
+        }
+    }
+    SampleRoot root;
+};
+
+// Text in one of the system's code pages; cmd.exe writes to a file or pipe
+// in the OEM one on Windows and in the ANSI one under Wine.
+std::string in_code_page(const std::wstring& text, UINT code_page) {
+    const int size = WideCharToMultiByte(code_page, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(code_page, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(),
+                        size, nullptr, nullptr);
+    return bytes;
+}
+
+bool holds_whole(const std::string& output, const std::wstring& text) {
+    return output.find(in_code_page(text, CP_OEMCP)) != std::string::npos ||
+           output.find(in_code_page(text, CP_ACP)) != std::string::npos;
+}
+
+std::wstring short_path(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : path;
+}
+
+TEST_F(Package, BothScriptsTakeARootFolderOfAnyName) {
+    for (const wchar_t* path : kAwkwardRoots) {
+        SCOPED_TRACE(platform::to_utf8(path));
+        const OtherRoot other(path);
+        const std::wstring program = other.root / L"rivelo_svc.exe";
+
+        created_names.push_back(L"RiveloAwkward");
+        const ProgramRun installed =
+            run_script_in(other.root.path(), L"install-service.cmd", L"RiveloAwkward");
+        ASSERT_EQ(installed.exit_code, 0u) << installed.out << installed.err;
+        ASSERT_EQ(registered_config(L"RiveloAwkward")->command_line, quoted(program) + L" start");
+
+        // The other package's script refuses a service not its own, names its
+        // own program whole, and runs nothing from a piece of it.
+        created_names.push_back(kDefaultName);
+        ASSERT_EQ(install(kDefaultName, L"").exit_code, 0u);
+        const ProgramRun refused =
+            run_script_in(other.root.path(), L"uninstall-service.cmd", kDefaultName);
+        EXPECT_EQ(refused.exit_code, 1u) << refused.out << refused.err;
+        EXPECT_TRUE(holds_whole(refused.err, quoted(program))) << refused.err;
+        ASSERT_TRUE(registered_config(kDefaultName).has_value());
+        ASSERT_EQ(uninstall(kDefaultName).exit_code, 0u);
+
+        const ProgramRun removed =
+            run_script_in(other.root.path(), L"uninstall-service.cmd", L"RiveloAwkward");
+        EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+        EXPECT_FALSE(registered_config(L"RiveloAwkward").has_value());
+    }
+}
+
+// Installed through the folder's 8.3 short name and removed through its long
+// one, and the other way round: one folder, one package.
+TEST_F(Package, AFolderReachedThroughItsShortNameIsTheSameFolder) {
+    const OtherRoot other(L"C:\\Kvr Stack With A Long Name");
+    const std::wstring short_root = short_path(other.root.path());
+    ASSERT_NE(short_root, other.root.path()) << "no short name";
+    const struct {
+        const char* name;
+        std::wstring install_from;
+        std::wstring uninstall_from;
+    } cases[] = {{"short, then long", short_root, other.root.path()},
+                 {"long, then short", other.root.path(), short_root}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        created_names.push_back(L"RiveloShort");
+        const ProgramRun installed =
+            run_script_in(c.install_from, L"install-service.cmd", L"RiveloShort");
+        ASSERT_EQ(installed.exit_code, 0u) << installed.out << installed.err;
+        const ProgramRun removed =
+            run_script_in(c.uninstall_from, L"uninstall-service.cmd", L"RiveloShort");
+        EXPECT_EQ(removed.exit_code, 0u) << removed.out << removed.err;
+        EXPECT_FALSE(registered_config(L"RiveloShort").has_value());
+    }
+}
+
+// Two stacks on one machine end each other's web server at a stop: the
+// second is registered, with a warning that names the first and its folder.
+TEST_F(Package, InstallWarnsOfAnotherStackAndStillRegisters) {
+    const OtherRoot other(L"C:\\Tom & Jerry");
+    created_names.push_back(L"RiveloFirst");
+    const ProgramRun first =
+        run_script_in(other.root.path(), L"install-service.cmd", L"RiveloFirst");
+    ASSERT_EQ(first.exit_code, 0u) << first.out << first.err;
+    EXPECT_EQ(first.err.find("warning"), std::string::npos) << first.err;
+
+    const ProgramRun second = install(kDefaultName, L"");
+    EXPECT_EQ(second.exit_code, 0u) << second.out << second.err;
+    EXPECT_NE(second.err.find("warning: service RiveloFirst runs the stack in \"C:\\Tom & "
+                              "Jerry\\\"."),
+              std::string::npos)
+        << second.err;
+    EXPECT_NE(second.err.find("ends the web server and the PHP processes of both"),
+              std::string::npos)
+        << second.err;
+    EXPECT_TRUE(registered_config(kDefaultName).has_value());
 }
 
 // Windows removes a service that a program still holds open only once that
