@@ -723,9 +723,10 @@ TEST_F(PackageInAnyFolder, BothScriptsTakeARootFolderWithAPercentOrAnExclamation
         install_refuse_and_remove(other);
     }
     if (!expanded_again.empty()) {
-        GTEST_SKIP() << "this cmd.exe expands \"%\" and \"!\" again inside an expanded value, "
-                        "so a batch file cannot know its own folder:"
-                     << expanded_again;
+        GTEST_SKIP() << "skipped on this platform: the package scripts in a root folder named "
+                        "with \"%\" or \"!\"; this system's cmd.exe expands them again inside an "
+                        "expanded value (probe: %~dp0 and !ROOT! in a batch file in"
+                     << expanded_again << "), as Wine's does";
     }
 }
 
