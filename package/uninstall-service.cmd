@@ -56,10 +56,10 @@ rem Its quotes turned into "*", which no path holds: then all of it stands
 rem inside one pair of quotes, where no character has a meaning to cmd.exe,
 rem and its first "*"-delimited word is the program of a quoted command line.
 set "IMAGE_PATH=%IMAGE_PATH:"=*%"
+if not "%IMAGE_PATH:~0,1%"=="*" goto not_this_package
 rem The two programs compared in their short form, case ignored, so that a
 rem folder reached through its 8.3 short name is the same folder. FOR
 rem variables are not expanded again, and delayed expansion is off.
-if not "%IMAGE_PATH:~0,1%"=="*" goto not_this_package
 set "OWNED="
 for /f "tokens=1 delims=*" %%q in ("%IMAGE_PATH%") do (
     for /f "delims=" %%r in ("%OWN_PROGRAM%") do (
