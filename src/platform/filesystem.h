@@ -17,7 +17,8 @@ std::error_code set_current_directory(const std::wstring& path);
 // The full path of the running program's file.
 Result<std::wstring> current_program_path();
 
-// The system folder (GetSystemDirectoryW), such as C:\Windows\System32.
+// The system folder (GetSystemDirectoryW), e.g. C:\Windows\System32: where a
+// service's process starts.
 Result<std::wstring> system_folder();
 
 // The absolute form of a path, resolved against the current directory.

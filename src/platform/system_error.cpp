@@ -30,12 +30,13 @@ public:
     }
 };
 
+// Constant-initialised at namespace scope: a function-local static would
+// need a thread-safe guard, and with it the threading library.
+constinit const Win32Category kWin32Category;
+
 }  // namespace
 
-const std::error_category& win32_category() noexcept {
-    static const Win32Category category;
-    return category;
-}
+const std::error_category& win32_category() noexcept { return kWin32Category; }
 
 std::error_code last_error() noexcept { return win32_error(GetLastError()); }
 
@@ -43,7 +44,7 @@ std::wstring describe(std::error_code error) {
     std::wstring text = error.category() == win32_category()
                             ? system_description(static_cast<DWORD>(error.value()))
                             : to_wide(error.message());
-    return text + L" (os error " + std::to_wstring(error.value()) + L")";
+    return text + L" (os error " + decimal(std::int64_t{error.value()}) + L")";
 }
 
 }  // namespace rivelo::platform

@@ -23,4 +23,23 @@ std::wstring to_wide(std::string_view text) {
     return out;
 }
 
+std::wstring decimal(std::uint64_t value) {
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
+std::wstring decimal(std::int64_t value) {
+    if (value >= 0) return decimal(static_cast<std::uint64_t>(value));
+    return L"-" + decimal(0 - static_cast<std::uint64_t>(value));
+}
+
+bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) noexcept {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace rivelo::platform

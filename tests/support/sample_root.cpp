@@ -16,6 +16,9 @@ namespace {
 constexpr std::chrono::milliseconds kRecordPollInterval{20};
 // What the stand-in database reads its shutdown time from (see mysqld.cpp).
 constexpr wchar_t kDatabaseShutdownTimeFile[] = L"mysql\\shutdown-milliseconds";
+// What the stand-in servers read the port to listen on from (see listen_port.h).
+constexpr wchar_t kWebServerPortFile[] = L"apache\\listen-port";
+constexpr wchar_t kDatabasePortFile[] = L"mysql\\listen-port";
 
 // Each stand-in: the built program's file name, and where it lies in a root.
 const wchar_t* const kStandIns[][2] = {
@@ -64,6 +67,14 @@ SampleRoot::~SampleRoot() { end_stand_ins(); }
 
 void SampleRoot::set_database_shutdown_time(std::chrono::milliseconds time) const {
     write_file(*this / kDatabaseShutdownTimeFile, std::to_string(time.count()));
+}
+
+void SampleRoot::set_web_server_port(std::uint16_t port) const {
+    write_file(*this / kWebServerPortFile, std::to_string(port));
+}
+
+void SampleRoot::set_database_port(std::uint16_t port) const {
+    write_file(*this / kDatabasePortFile, std::to_string(port));
 }
 
 void SampleRoot::end_stand_ins() const {

@@ -52,6 +52,12 @@ public:
     // unless set); read by the database when its shutdown begins.
     void set_database_shutdown_time(std::chrono::milliseconds time) const;
 
+    // Makes the stand-in web server (its parent process) or the stand-in
+    // database listen on 127.0.0.1 at this port once started; without it
+    // they listen on none.
+    void set_web_server_port(std::uint16_t port) const;
+    void set_database_port(std::uint16_t port) const;
+
     // Ends every process still running from a program under this root.
     void end_stand_ins() const;
 
