@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/tcp_listeners.h"
 #include "support/loopback_port.h"
 #include "support/run_program.h"
 #include "support/sample_root.h"
@@ -33,36 +32,6 @@ constexpr wchar_t kServiceName[] = L"RiveloStatusTest";
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 std::string narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
-
-// Whether the system names the process that owns a listening socket. Wine 8
-// does not: its server holds every socket, and the table it reads names the
-// Windows process that holds the socket's file, so each listener shows
-// process 0.
-bool system_names_listening_process() {
-    const std::uint16_t port = free_loopback_port();
-    WSADATA data{};
-    WSAStartup(MAKEWORD(2, 2), &data);
-    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(listener, 1), 0);
-    const auto listeners = platform::list_tcp_listeners();
-    closesocket(listener);
-    WSACleanup();
-    EXPECT_TRUE(listeners.ok());
-    bool seen = false;
-    for (const platform::TcpListener& entry : listeners.value()) {
-        if (entry.port != port) continue;
-        seen = true;
-        if (entry.pid == GetCurrentProcessId()) return true;
-        EXPECT_EQ(entry.pid, 0u) << "a listener named with another process";
-    }
-    EXPECT_TRUE(seen) << "the listening socket is not in the table";
-    return false;
-}
 
 struct World {
     SampleRoot root;
