@@ -3,7 +3,8 @@
 # servers, makes a Wine prefix, unpacks the package into a root folder whose
 # path holds spaces, lays out stand-in servers there, registers the service
 # with the package's install-service.cmd (run by cmd.exe), takes it through
-# its whole life (start, pause, continue, stop) and removes it with
+# its whole life (start, pause, continue, stop), asking status-service.cmd
+# after the start and after the stop, and removes it with
 # uninstall-service.cmd. Says what it does as it goes and cleans up after
 # itself.
 set -euo pipefail
@@ -59,6 +60,37 @@ end_web_processes_left_by_wine() {
 }
 # Runs a script of the package with Wine's cmd.exe, from another folder.
 package_script() { (cd "$WINEPREFIX/drive_c" && wine cmd /c "$root_win\\$1"); }
+# A loopback TCP port that nothing listens on (/proc/net/tcp and tcp6 hold
+# the local port in hexadecimal).
+free_port() {
+  local port hex
+  while :; do
+    port=$((20000 + RANDOM % 40000))
+    hex="$(printf '%04X' "$port")"
+    cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | grep -q ":$hex " || { echo "$port"; return; }
+  done
+}
+# Runs status-service.cmd and checks its exit status against the expected
+# ones ("0 2" or "1"). Where Wine does not name the process of a listening
+# socket, the program cannot tell whether the servers listen and says so
+# with status 2.
+status_expecting() {
+  local output status
+  set +e
+  output="$(package_script status-service.cmd | tr -d '\r')"
+  status=$?
+  set -e
+  printf '%s\n' "$output" | sed 's/^/    /'
+  printf '    exit status %d\n' "$status"
+  case " $1 " in
+    *" $status "*) ;;
+    *) echo "  expected exit status $1"; exit 1 ;;
+  esac
+  if [ "$status" = 2 ] && ! grep -q 'whether it listens cannot be told' <<< "$output"; then
+    echo "  a server is missing"
+    exit 1
+  fi
+}
 
 step "Installing what is missing, building and making the package"
 bash "$root/scripts/install-deps.sh"
@@ -92,6 +124,9 @@ mkdir -p "$sample/apache/bin" "$sample/apache/logs" "$sample/mysql/bin" "$sample
 cp "$build/bin/httpd.exe" "$sample/apache/bin/"
 cp "$build/bin/php-cgi.exe" "$sample/php/"
 cp "$build/bin/mysqld.exe" "$build/bin/mysqladmin.exe" "$sample/mysql/bin/"
+# The stand-ins listen on 127.0.0.1 at the port these files name.
+free_port > "$sample/apache/listen-port"
+free_port > "$sample/mysql/listen-port"
 (cd "$sample" && find . -type f | sort | sed 's/^/    /')
 
 step "Run by hand without arguments: the banner on standard error"
@@ -126,6 +161,9 @@ echo "  running servers:"
 servers
 echo "  pid file: $(tr -d '\r' < "$sample/apache/logs/httpd.pid")"
 
+step "Asking whether the servers really run: $root_win\\status-service.cmd, run from C:\\"
+status_expecting "0 2"
+
 step "Pausing it: only the reported state changes, the servers keep running"
 controller pause
 controller wait PAUSED "$wait_seconds"
@@ -153,6 +191,9 @@ if [ -e "$sample/apache/logs/httpd.pid" ]; then
   exit 1
 fi
 echo "  the pid file is gone"
+
+step "Asking again: $root_win\\status-service.cmd"
+status_expecting 1
 
 step "Removing the service: $root_win\\uninstall-service.cmd"
 package_script uninstall-service.cmd

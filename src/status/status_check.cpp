@@ -120,6 +120,7 @@ ServerFinding find_server(const ServerScan& scan, const ServerProgram& program,
 struct Verdict {
     int exit_status = kAllUp;
     std::wstring text;
+    bool shows_unowned_ports = false;  // the verdict points to them
 };
 
 Verdict servers_verdict(const ServerScan& scan) {
@@ -150,8 +151,10 @@ Verdict servers_verdict(const ServerScan& scan) {
     if (listening_unknown) {
         unreadable += L" The system names no process for some listening ports (see above).";
     }
-    return {kServerMissing, L"Not all up: " + problems + L"." + unreadable +
-                                see(other_folder ? kEntryOtherStack : kEntryServersMissing)};
+    return {kServerMissing,
+            L"Not all up: " + problems + L"." + unreadable +
+                see(other_folder ? kEntryOtherStack : kEntryServersMissing),
+            listening_unknown};
 }
 
 }  // namespace
@@ -181,15 +184,6 @@ StatusOutcome check_status(const std::vector<std::wstring>& arguments, StatusSys
     const ServiceRoot root = root_of_command_line(report.command_line, system_folder.value());
     const ServerScan scan = find_server_processes(root.folder, system);
 
-    std::wstring output = L"Service " + name + L": " + state_name(report.state);
-    if (report.process_id != 0)
-        output += L" (process " + platform::decimal(std::uint64_t{report.process_id}) + L")";
-    output += L"\nRoot folder: ";
-    output += root.folder.empty() ? L"cannot tell: " + root.problem : root.folder;
-    output += L"\n\n" + format_table(scan.servers);
-    if (!scan.unowned_ports.empty()) output += unowned_ports_line(scan.unowned_ports);
-    output += L"\n";
-
     Verdict verdict;
     if (!servers_should_run(report.state)) {
         const bool root_servers_run = std::ranges::any_of(
@@ -203,6 +197,16 @@ StatusOutcome check_status(const std::vector<std::wstring>& arguments, StatusSys
     } else {
         verdict = servers_verdict(scan);
     }
+
+    std::wstring output = L"Service " + name + L": " + state_name(report.state);
+    if (report.process_id != 0)
+        output += L" (process " + platform::decimal(std::uint64_t{report.process_id}) + L")";
+    output += L"\nRoot folder: ";
+    output += root.folder.empty() ? L"cannot tell: " + root.problem : root.folder;
+    output += L"\n\n" + format_table(scan.servers);
+    if (verdict.shows_unowned_ports) output += unowned_ports_line(scan.unowned_ports);
+    output += L"\n";
+
     return {verdict.exit_status, output + verdict.text + L"\n", {}};
 }
 
