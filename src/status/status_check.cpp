@@ -25,7 +25,7 @@ constexpr wchar_t kEntryServersMissing[] =
 constexpr wchar_t kEntryOtherStack[] =
     L"\"The service runs, but the stack of another folder answers\"";
 constexpr wchar_t kEntryStartFails[] = L"\"sc start fails\"";
-constexpr wchar_t kEntryStopAnswers1053[] = L"\"sc stop or net stop answers 1053\"";
+constexpr wchar_t kEntryStopAnswers1053[] = L"\"sc stop answers 1053\"";
 constexpr wchar_t kEntryDatabaseLeft[] =
     L"\"The service ended at a stop, and the database still runs\"";
 constexpr wchar_t kInTheGuide[] = L" in the troubleshooting guide.";
