@@ -20,10 +20,10 @@ Result<std::vector<ProcessEntry>> list_processes() {
     std::vector<ProcessEntry> processes;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    if (!Process32FirstW(snapshot.get(), &entry)) return last_error();
-    do {
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
         processes.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
-    } while (Process32NextW(snapshot.get(), &entry));
+    }
     if (GetLastError() != ERROR_NO_MORE_FILES) return last_error();
     return processes;
 }

@@ -43,6 +43,7 @@ Result<std::vector<TcpListener>> list_tcp_listeners() {
     const auto ipv4 = read_table(AF_INET);
     if (!ipv4.ok()) return ipv4.error();
     const auto* table4 = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(ipv4.value().data());
+    listeners.reserve(table4->dwNumEntries);
     for (DWORD i = 0; i < table4->dwNumEntries; ++i) {
         listeners.push_back(
             {table4->table[i].dwOwningPid, host_port(table4->table[i].dwLocalPort)});
@@ -53,6 +54,7 @@ Result<std::vector<TcpListener>> list_tcp_listeners() {
         return ipv6.error();
     }
     const auto* table6 = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(ipv6.value().data());
+    listeners.reserve(listeners.size() + table6->dwNumEntries);
     for (DWORD i = 0; i < table6->dwNumEntries; ++i) {
         listeners.push_back(
             {table6->table[i].dwOwningPid, host_port(table6->table[i].dwLocalPort)});

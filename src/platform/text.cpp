@@ -24,11 +24,11 @@ std::wstring to_wide(std::string_view text) {
 }
 
 std::wstring decimal(std::uint64_t value) {
+    if (value == 0) return L"0";
     std::wstring digits;
-    do {
-        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
+    for (; value != 0; value /= 10) {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + (value % 10)));
+    }
     return digits;
 }
 

@@ -1,7 +1,6 @@
 #include "status/server_processes.h"
 
 #include <algorithm>
-#include <map>
 
 #include "launcher/path_join.h"
 #include "platform/failure.h"
@@ -25,21 +24,31 @@ const ServerProgram* server_program_of(const std::wstring& image_name) {
     return nullptr;
 }
 
-std::map<std::uint32_t, std::vector<std::uint16_t>> ports_by_pid(StatusSystem& system) {
+std::vector<platform::TcpListener> read_listeners(StatusSystem& system) {
     auto listeners = system.list_tcp_listeners();
     if (!listeners.ok()) {
         throw platform::FatalError(L"cannot read the listening TCP ports: " +
                                    platform::describe(listeners.error()));
     }
-    std::map<std::uint32_t, std::vector<std::uint16_t>> ports;
-    for (const platform::TcpListener& listener : listeners.value()) {
-        ports[listener.pid].push_back(listener.port);
+    return std::move(listeners.value());
+}
+
+// The ports the process listens on, ascending, each once.
+std::vector<std::uint16_t> ports_of(std::uint32_t pid,
+                                    const std::vector<platform::TcpListener>& listeners) {
+    std::vector<std::uint16_t> ports;
+    for (const platform::TcpListener& listener : listeners) {
+        if (listener.pid == pid) ports.push_back(listener.port);
     }
-    for (auto& [pid, list] : ports) {
-        std::ranges::sort(list);
-        list.erase(std::ranges::unique(list).begin(), list.end());
-    }
+    std::ranges::sort(ports);
+    ports.erase(std::ranges::unique(ports).begin(), ports.end());
     return ports;
+}
+
+// The parent's image name; empty when no process of that id runs.
+std::wstring name_of(std::uint32_t pid, const std::vector<platform::ProcessEntry>& processes) {
+    const auto found = std::ranges::find(processes, pid, &platform::ProcessEntry::pid);
+    return found == processes.end() ? std::wstring() : found->image_name;
 }
 
 }  // namespace
@@ -58,15 +67,10 @@ ServerScan find_server_processes(const std::wstring& root, StatusSystem& system)
         throw platform::FatalError(L"cannot list the processes: " +
                                    platform::describe(processes.error()));
     }
-    std::map<std::uint32_t, std::wstring> names;
-    for (const platform::ProcessEntry& entry : processes.value())
-        names[entry.pid] = entry.image_name;
-    auto ports = ports_by_pid(system);
+    const std::vector<platform::TcpListener> listeners = read_listeners(system);
 
     ServerScan scan;
-    if (const auto unowned = ports.find(kNoProcess); unowned != ports.end()) {
-        scan.unowned_ports = unowned->second;
-    }
+    scan.unowned_ports = ports_of(kNoProcess, listeners);
     for (const platform::ProcessEntry& entry : processes.value()) {
         const ServerProgram* program = server_program_of(entry.image_name);
         if (program == nullptr) continue;
@@ -74,9 +78,7 @@ ServerScan find_server_processes(const std::wstring& root, StatusSystem& system)
         server.pid = entry.pid;
         server.image_name = entry.image_name;
         server.parent_pid = entry.parent_pid;
-        if (const auto parent = names.find(entry.parent_pid); parent != names.end()) {
-            server.parent_name = parent->second;
-        }
+        server.parent_name = name_of(entry.parent_pid, processes.value());
         const auto path = system.process_image_path(entry.pid);
         if (path.ok()) {
             std::wstring expected = launcher::path_join(root, program->in_root);
@@ -93,9 +95,7 @@ ServerScan find_server_processes(const std::wstring& root, StatusSystem& system)
                                 ? std::wstring(kNeedsAdministrator)
                                 : platform::describe(path.error());
         }
-        if (const auto listening = ports.find(entry.pid); listening != ports.end()) {
-            server.ports = listening->second;
-        }
+        server.ports = ports_of(entry.pid, listeners);
         scan.servers.push_back(std::move(server));
     }
     return scan;
