@@ -1,7 +1,9 @@
 // Times rivelo_status.exe answering about a running service with the stand-in
 // servers (each listening on a loopback port), as a user runs it: a new
 // process each time, its output read through a pipe. Prints the median,
-// fastest and slowest of N runs, and the size of the program file.
+// fastest and slowest of N runs, the same for rivelo_svc.exe writing its
+// banner (what starting a process and reading its output costs alone), and
+// the size of the program file.
 //
 //   status_bench [--runs N] [--program FILE]
 // FILE is the program as shipped (the built one unless given).
@@ -26,6 +28,30 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kTimeout = 30s;
 constexpr wchar_t kServiceName[] = L"RiveloStatusBench";
+
+struct Timing {
+    double median = 0;
+    double fastest = 0;
+    double slowest = 0;
+};
+
+// Runs the program `runs` times; the times, and the last run's output.
+Timing time_runs(const std::wstring& program, const std::wstring& command_line, int runs,
+                 rivelo::test::ProgramRun& last) {
+    rivelo::test::ProgramOptions run_options;
+    run_options.command_line = command_line;
+    std::vector<double> times_ms;
+    for (int i = 0; i < runs; ++i) {
+        const auto begin = Clock::now();
+        last = rivelo::test::run_program(program, run_options);
+        times_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+    }
+    std::sort(times_ms.begin(), times_ms.end());
+    const std::size_t middle = times_ms.size() / 2;
+    const double median =
+        times_ms.size() % 2 == 1 ? times_ms[middle] : (times_ms[middle - 1] + times_ms[middle]) / 2;
+    return {median, times_ms.front(), times_ms.back()};
+}
 
 struct Options {
     int runs = 20;
@@ -64,31 +90,22 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
 
-    rivelo::test::ProgramOptions run_options;
-    run_options.command_line = rivelo::test::command_line_for(options.program, {kServiceName});
-    std::vector<double> times_ms;
-    std::uint32_t exit_code = 0;
-    std::string output;
-    for (int i = 0; i < options.runs; ++i) {
-        const auto begin = Clock::now();
-        const rivelo::test::ProgramRun run =
-            rivelo::test::run_program(options.program, run_options);
-        times_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
-        exit_code = run.exit_code;
-        output = run.out;
-    }
+    rivelo::test::ProgramRun last;
+    const Timing status =
+        time_runs(options.program, rivelo::test::command_line_for(options.program, {kServiceName}),
+                  options.runs, last);
+    std::printf("last answer (exit status %u):\n%s\n", last.exit_code, last.out.c_str());
+    const std::wstring banner_program = root.service_program();
+    const Timing banner = time_runs(
+        banner_program, rivelo::test::command_line_for(banner_program, {}), options.runs, last);
     (void)service.stop();
     (void)service.wait_for(rivelo::test::ScmState::Stopped, kTimeout);
 
-    std::sort(times_ms.begin(), times_ms.end());
-    const double median =
-        times_ms.size() % 2 == 1
-            ? times_ms[times_ms.size() / 2]
-            : (times_ms[times_ms.size() / 2 - 1] + times_ms[times_ms.size() / 2]) / 2;
-    std::printf("last answer (exit status %u):\n%s\n", exit_code, output.c_str());
-    std::printf("runs: %zu\n", times_ms.size());
-    std::printf("time to answer, ms: median %.1f, fastest %.1f, slowest %.1f\n", median,
-                times_ms.front(), times_ms.back());
+    std::printf("runs: %d each\n", options.runs);
+    std::printf("rivelo_status.exe, time to answer, ms: median %.1f, fastest %.1f, slowest %.1f\n",
+                status.median, status.fastest, status.slowest);
+    std::printf("rivelo_svc.exe banner (baseline), ms: median %.1f, fastest %.1f, slowest %.1f\n",
+                banner.median, banner.fastest, banner.slowest);
     std::printf("program size, bytes: %llu\n",
                 static_cast<unsigned long long>(std::filesystem::file_size(options.program)));
     return 0;

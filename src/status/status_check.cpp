@@ -103,7 +103,10 @@ ServerFinding find_server(const ServerScan& scan, const ServerProgram& program,
         if (server.origin == Origin::other_folder) finding.other_folder_runs = true;
         if (server.origin == Origin::unreadable) ++finding.unreadable;
     }
-    if (!runs) {
+    if (!runs && finding.unreadable > 0) {
+        finding.problem = std::wstring(L"whether a ") + what + L" (" +
+                          std::wstring(program.in_root) + L") runs from this root cannot be told";
+    } else if (!runs) {
         finding.problem = std::wstring(L"no ") + what + L" (" + std::wstring(program.in_root) +
                           L") runs from this root";
     } else if (!listens && !scan.unowned_ports.empty()) {

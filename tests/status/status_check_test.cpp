@@ -168,7 +168,9 @@ const Situation kSituations[] = {
      },
      {},
      status::kServerMissing,
-     L"The folder of 1 mysqld.exe could not be read: run this again as an administrator to tell.",
+     L"Not all up: whether a database (mysql\\bin\\mysqld.exe) runs from this root cannot be "
+     L"told. The folder of 1 mysqld.exe could not be read: run this again as an administrator "
+     L"to tell.",
      L"cannot tell: needs administrator rights",
      nullptr},
     {"a process that ended while it was looked at",
