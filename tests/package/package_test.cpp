@@ -26,6 +26,7 @@
 #include "platform/unique_handle.h"
 #include "support/loopback_port.h"
 #include "support/run_program.h"
+#include "support/running_on_wine.h"
 #include "support/sample_root.h"
 #include "support/scratch_dir.h"
 #include "support/service_manager.h"
@@ -58,14 +59,8 @@ const wchar_t* const kPlantedBatchFiles[] = {L"sc.bat",  L"sc.cmd",   L"reg.bat"
                                              L"reg.cmd", L"ping.bat", L"ping.cmd"};
 
 const std::vector<std::wstring> kPackageFiles = {
-    L"LICENSE",
-    L"README.txt",
-    L"TROUBLESHOOTING.txt",
-    L"install-service.cmd",
-    L"rivelo_status.exe",
-    L"rivelo_svc.exe",
-    L"status-service.cmd",
-    L"uninstall-service.cmd",
+    L"LICENSE",           L"README.txt",     L"TROUBLESHOOTING.txt", L"install-service.cmd",
+    L"rivelo_status.exe", L"rivelo_svc.exe", L"status-service.cmd",  L"uninstall-service.cmd",
 };
 
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
@@ -162,10 +157,6 @@ bool set_manager_preshutdown_timeout(const std::wstring& name, DWORD timeout_ms)
     if (!service) return false;
     SERVICE_PRESHUTDOWN_INFO info{.dwPreshutdownTimeout = timeout_ms};
     return ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_PRESHUTDOWN_INFO, &info) != 0;
-}
-
-bool running_under_wine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 // While it lives, the system's sc.exe is the stand-in of tests/fixtures: the
@@ -871,7 +862,7 @@ TEST_F(Package, TheServiceRaisesALowerPreshutdownTimeOutAndKeepsALongerOne) {
 class PackageWithStandInSc : public Package {
 protected:
     void SetUp() override {
-        if (!running_under_wine()) GTEST_SKIP() << "replaces the system's sc.exe: Wine only";
+        if (!running_on_wine()) GTEST_SKIP() << "replaces the system's sc.exe: Wine only";
         sc.emplace();
         ASSERT_TRUE(sc->in_place());
     }

@@ -15,6 +15,7 @@
 #include "support/no_control_pipe.h"
 #include "support/patience.h"
 #include "support/run_program.h"
+#include "support/running_on_wine.h"
 #include "support/service_manager.h"
 
 namespace rivelo::test {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "support/running_on_wine.h"
+
 namespace rivelo::test {
 
 namespace {
@@ -23,11 +25,6 @@ void set_service_current(std::uint32_t number) {
 }
 
 }  // namespace
-
-bool running_on_wine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 std::optional<std::uint32_t> control_pipe_count() {
     DWORD number = 0;

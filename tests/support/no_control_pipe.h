@@ -8,9 +8,6 @@
 
 namespace rivelo::test {
 
-// Whether the program runs on Wine, whose dispatcher needs the guard below.
-bool running_on_wine();
-
 // The number of the control pipe the manager opened last, as it keeps it in
 // HKLM\SYSTEM\CurrentControlSet\Control\ServiceCurrent; empty before its
 // first service start.
