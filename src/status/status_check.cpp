@@ -19,15 +19,6 @@ constexpr wchar_t kUsage[] = L"usage: rivelo_status.exe [NAME]\n";
 constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr std::uint32_t kErrorInvalidName = 123;
 
-// The troubleshooting guide's entries that the verdicts name.
-constexpr wchar_t kEntryServersMissing[] =
-    L"\"The service is RUNNING, but the web server or the database is not running\"";
-constexpr wchar_t kEntryOtherStack[] =
-    L"\"The service runs, but the stack of another folder answers\"";
-constexpr wchar_t kEntryStartFails[] = L"\"sc start fails\"";
-constexpr wchar_t kEntryStopAnswers1053[] = L"\"sc stop answers 1053\"";
-constexpr wchar_t kEntryDatabaseLeft[] =
-    L"\"The service ended at a stop, and the database still runs\"";
 constexpr wchar_t kInTheGuide[] = L" in the troubleshooting guide.";
 
 std::wstring state_name(std::uint32_t state) {
@@ -61,7 +52,9 @@ bool is_usable_name(const std::wstring& name) {
     return !name.empty() && name.front() != L'-' && name.front() != L'/';
 }
 
-std::wstring see(const wchar_t* entry) { return L" See " + std::wstring(entry) + kInTheGuide; }
+std::wstring quoted(const wchar_t* entry) { return L"\"" + std::wstring(entry) + L"\""; }
+
+std::wstring see(const wchar_t* entry) { return L" See " + quoted(entry) + kInTheGuide; }
 
 std::wstring not_running_verdict(const std::wstring& name, std::uint32_t state,
                                  bool root_servers_run) {
@@ -71,14 +64,14 @@ std::wstring not_running_verdict(const std::wstring& name, std::uint32_t state,
     }
     if (state == platform::kServiceStopPending) {
         return L"Not running: " + is_in + L" while its servers shut down. If it stays so, see " +
-               kEntryStopAnswers1053 + kInTheGuide;
+               quoted(guide_entry::kStopAnswers1053) + kInTheGuide;
     }
     if (root_servers_run) {
         return L"Not running: " + is_in + L", but servers of its root still run (see the table)." +
-               see(kEntryDatabaseLeft);
+               see(guide_entry::kDatabaseLeft);
     }
     return L"Not running: " + is_in + L". Start it with \"sc start " + name +
-           L"\"; if that fails, see " + kEntryStartFails + kInTheGuide;
+           L"\"; if that fails, see " + quoted(guide_entry::kStartFails) + kInTheGuide;
 }
 
 // What is wrong with one server of the root, or nothing.
@@ -156,7 +149,7 @@ Verdict servers_verdict(const ServerScan& scan) {
     }
     return {kServerMissing,
             L"Not all up: " + problems + L"." + unreadable +
-                see(other_folder ? kEntryOtherStack : kEntryServersMissing),
+                see(other_folder ? guide_entry::kOtherStack : guide_entry::kServersMissing),
             listening_unknown};
 }
 
@@ -196,7 +189,7 @@ StatusOutcome check_status(const std::vector<std::wstring>& arguments, StatusSys
     } else if (root.folder.empty()) {
         verdict = {kServerMissing,
                    L"Not all up: the service's root folder cannot be told from its command line." +
-                       see(kEntryStartFails)};
+                       see(guide_entry::kStartFails)};
     } else {
         verdict = servers_verdict(scan);
     }

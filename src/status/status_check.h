@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,22 @@ inline constexpr int kServerMissing = 2;
 inline constexpr int kBadUsageOrNoService = 3;
 
 inline constexpr wchar_t kDefaultServiceName[] = L"Rivelo";
+
+// The troubleshooting guide's entries that the verdicts name, by their
+// headings (in the zip's TROUBLESHOOTING.txt and docs/troubleshooting.md).
+namespace guide_entry {
+inline constexpr wchar_t kServersMissing[] =
+    L"The service is RUNNING, but the web server or the database is not running";
+inline constexpr wchar_t kOtherStack[] =
+    L"The service runs, but the stack of another folder answers";
+inline constexpr wchar_t kStartFails[] = L"sc start fails";
+inline constexpr wchar_t kStopAnswers1053[] = L"sc stop answers 1053";
+inline constexpr wchar_t kDatabaseLeft[] =
+    L"The service ended at a stop, and the database still runs";
+}  // namespace guide_entry
+inline constexpr std::array kGuideEntries = {
+    guide_entry::kServersMissing, guide_entry::kOtherStack, guide_entry::kStartFails,
+    guide_entry::kStopAnswers1053, guide_entry::kDatabaseLeft};
 
 struct StatusOutcome {
     int exit_status = kAllUp;

@@ -24,6 +24,7 @@
 
 #include "platform/text.h"
 #include "platform/unique_handle.h"
+#include "status/status_check.h"
 #include "support/loopback_port.h"
 #include "support/run_program.h"
 #include "support/running_on_wine.h"
@@ -320,7 +321,8 @@ TEST_F(Package, HoldsTheProgramTheScriptsTheLicenceAndTheReadMe) {
 }
 
 // The guide is made from the troubleshooting page at build time: plain text
-// for Notepad, every line ended with CRLF, no Markdown link left.
+// for Notepad, every line ended with CRLF, no Markdown link left, and every
+// entry that rivelo_status.exe's verdicts name is a heading of it.
 TEST_F(Package, HoldsTheTroubleshootingGuideAsPlainTextWithCrlfLineEnds) {
     std::ifstream file(std::filesystem::path(package_contents() + L"\\TROUBLESHOOTING.txt"),
                        std::ios::binary);
@@ -339,6 +341,11 @@ TEST_F(Package, HoldsTheTroubleshootingGuideAsPlainTextWithCrlfLineEnds) {
     EXPECT_EQ(without_cr, 0u) << "lines that end with a line feed alone";
     EXPECT_EQ(text.find("]("), std::string::npos) << "a Markdown link is left";
     EXPECT_EQ(text.find("```"), std::string::npos) << "a code fence is left";
+    for (const wchar_t* entry : status::kGuideEntries) {
+        const std::string heading = "\r\n" + platform::to_utf8(entry) + "\r\n---";
+        EXPECT_NE(text.find(heading), std::string::npos)
+            << "no heading \"" << platform::to_utf8(entry) << "\", which the status program names";
+    }
 }
 
 // The version lives in the CMake project version; the banner and the
